@@ -1,0 +1,16 @@
+// One command exchange with the device, under the communication mutex that
+// all processes share.
+#pragma once
+
+#include <cstdint>
+
+#include "Tessra/CmdCore.h"
+
+// Encodes code and request once, then runs up to retries + 1 attempts; a
+// nonzero trace passes every request sent and response fetched to ComReport.
+// Returns 0 or the last attempt's error.
+uint32_t ExecuteCommand(uint32_t code, CCmdCore* request, CCmdCore* response, uint32_t retries,
+                        uint32_t trace);
+
+uint32_t LockCommunication(uint32_t timeoutMs);
+uint32_t UnlockCommunication();

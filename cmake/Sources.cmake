@@ -1,0 +1,15 @@
+# Collects the .cpp files below the given folders, keeping *_win32.cpp only on
+# Windows, *_posix.cpp and *_libusb.cpp only elsewhere.
+function(vantro_collect_sources out)
+  set(result "")
+  foreach(dir ${ARGN})
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND result ${found})
+  endforeach()
+  if(WIN32)
+    list(FILTER result EXCLUDE REGEX "_(posix|libusb)\\.cpp$")
+  else()
+    list(FILTER result EXCLUDE REGEX "_win32\\.cpp$")
+  endif()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
