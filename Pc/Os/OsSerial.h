@@ -52,7 +52,9 @@ bool SerialRead(OsHandle port, void* buffer, uint32_t size, uint32_t* read);
 bool SerialWrite(OsHandle port, const void* data, uint32_t size, uint32_t* written);
 // Blocks until bytes are waiting, stopEvent is signalled or the time-out
 // passes; true when bytes are waiting. Lets a receive loop sleep instead of
-// polling the queue count.
+// polling the queue count. The stop event (may be null) is only looked at,
+// never reset, so an auto-reset event stays signalled for its owner's wait.
+// One thread at a time waits on a port.
 bool SerialWaitInput(OsHandle port, OsHandle stopEvent, uint32_t timeoutMs);
 void SerialClose(OsHandle port);
 
