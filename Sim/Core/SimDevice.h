@@ -15,6 +15,18 @@ namespace sim {
 
 class FaultPlan;
 
+// Counters of the device's message layer, for tests and diagnostics.
+struct SimStats {
+    uint32_t framesFromPc = 0;    // whole frames taken from the PC's stream
+    uint32_t framesToPc = 0;      // frames sent (Replies, Poll answers, response frames)
+    uint32_t commands = 0;        // requests dispatched
+    uint32_t exchangesDone = 0;   // responses whose last frame the PC acknowledged
+    uint32_t resends = 0;         // response frames sent again after a NAK or a time-out
+    uint32_t abandoned = 0;       // responses given up (resends used up, or a new request)
+    uint32_t naksSent = 0;        // request frames answered with a NAK
+    uint32_t bytesDiscarded = 0;  // bytes of the PC's stream that formed no frame
+};
+
 class SimDevice {
 public:
     explicit SimDevice(SimConfig config);
@@ -37,6 +49,12 @@ public:
 
     // Frame trace: every frame in both directions ("PC>" / "DEV>" and hex).
     void SetTrace(std::function<void(const char* line)> trace);
+
+    // The device's time runs `rate` times faster than real time (its working
+    // times, late answers and its own time-outs), to match a library clock
+    // that tests accelerate. 1 = real time.
+    void SetClockRate(uint32_t rate);
+    SimStats Stats() const;
 
 private:
     struct Impl;
