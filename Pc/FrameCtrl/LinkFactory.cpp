@@ -4,6 +4,8 @@
 
 #include "Pc/FrameCtrl/CommIf.h"
 #include "Pc/FrameCtrl/FrameCtrl.h"
+#include "Pc/FrameCtrl/SerialIf.h"
+#include "Pc/FrameCtrl/UsbIf.h"
 
 namespace {
 std::atomic<LinkFactory> g_factory{nullptr};
@@ -14,6 +16,10 @@ CCommIf* CreateRealLink(uint32_t commDevice, CMessage* message, const char* port
     (void)portName;
     switch (commDevice) {
         // The USB and serial links register here.
+        case kCommUsb:
+            return new (std::nothrow) CUsbIf(message);
+        case kCommSerial:
+            return new (std::nothrow) CSerialIf(message, portName);
         default:
             return nullptr;
     }

@@ -1,7 +1,13 @@
 // The simulated USB bus: serves a SimDevice on a loopback TCP socket that the
-// USB library's simulated backend connects to. The device announces its
+// USB library's simulated backend connects to (the library finds it through
+// the environment variable VANTRO_USB_BUS=PORT). The device announces its
 // vendor and product, delivers bulk IN data in packets of at most 64 bytes,
-// and can be unplugged and plugged again.
+// and can be unplugged and plugged again. Any number of hosts may connect:
+// all see the device arrive and leave; IN data goes to the host that asked
+// for it first.
+//
+// Start makes the server the device's sink and the handler of its "detach"
+// fault; the caller starts and stops the device itself.
 #pragma once
 
 #include <cstdint>
