@@ -6,7 +6,9 @@
 //  - every failure is reported once, where it is detected.
 #include "Pc/MsgCtrl/CommExchange.h"
 
+#include <mutex>
 #include <new>
+#include <string>
 
 #include "Lib/Omnel/Omnel.h"
 #include "Pc/FrameCtrl/FrameCtrl.h"
@@ -49,12 +51,21 @@ uint32_t ReleaseDeviceLink() {
     return 0;
 }
 
+// A test's own name for the mutex (empty: the product's name).
+static std::string g_commMutexNameForTests;
+
+void SetCommMutexNameForTests(const char* name) {
+    std::lock_guard<std::mutex> lock(g_mutexHandleLock);
+    g_commMutexNameForTests = name ? name : "";
+}
+
 uint32_t LockCommunication(uint32_t timeoutMs) {
     vos::OsHandle mutex;
     {
         std::lock_guard<std::mutex> lock(g_mutexHandleLock);
         if (!g_hCommMutex) {
-            g_hCommMutex = vos::NamedMutexCreate(kCommMutexName);
+            g_hCommMutex = vos::NamedMutexCreate(
+                g_commMutexNameForTests.empty() ? kCommMutexName : g_commMutexNameForTests.c_str());
             if (!g_hCommMutex) {
                 ErrReportf(QXR_ERROR_MUTEX_CREATE, "[PC]%s(%d):", kSource, 182);
                 return QXR_ERROR_MUTEX_CREATE;
@@ -142,6 +153,11 @@ uint32_t ExecuteCommand(uint32_t code, CCmdCore* request, CCmdCore* response, ui
             }
             result = error;
             if (error == 0) break;
+            // Nothing of a failed attempt outlives it: the message layer goes
+            // back to Idle and forgets the request (the frame controller has
+            // done so on most paths already; a failed SendRequest or
+            // GetResponse has not), so the next attempt can begin.
+            message->EndExchange();
             ++attempt;
             if (retries < attempt) break;
         }

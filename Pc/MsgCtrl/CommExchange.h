@@ -14,3 +14,10 @@ uint32_t ExecuteCommand(uint32_t code, CCmdCore* request, CCmdCore* response, ui
 
 uint32_t LockCommunication(uint32_t timeoutMs);
 uint32_t UnlockCommunication();
+
+// Test hook: this process opens the communication mutex under the given name
+// instead of "DiZedoI/F-CommunicationMutex" (null or "" restores it). It takes
+// effect when the mutex is opened, at the process's first exchange. Tests that
+// kill a process holding the mutex use a name of their own, so that no other
+// test process running at the same time meets the abandoned mutex.
+void SetCommMutexNameForTests(const char* name);
