@@ -52,7 +52,7 @@ struct ParsedArgs {
 
 // "--name value", "--name=value" and flags; "--" ends the options. False with
 // a message for an unknown option or a missing value.
-bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& spec, ParsedArgs* out, std::string* error);
+bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& shape, ParsedArgs* out, std::string* error);
 
 // The commands (one file each group).
 int CmdInfo(Context& ctx, const std::vector<std::string>& args);

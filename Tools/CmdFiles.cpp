@@ -391,11 +391,11 @@ bool IsFilesCommand(const std::string& name) {
 }
 
 int CmdFiles(Context& ctx, const std::string& name, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    if (name == "cp") spec.flags.insert("--no-clobber");
+    ArgSpec shape;
+    if (name == "cp") shape.flags.insert("--no-clobber");
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     if (name == "ls") return Ls(ctx, p);
     if (name == "get") return Get(ctx, p);
     if (name == "put") return Put(ctx, p);

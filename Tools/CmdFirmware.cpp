@@ -33,12 +33,12 @@ bool Sum8(const std::string& path, uint8_t* sum) {
 }  // namespace
 
 int CmdFirmware(Context& ctx, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    spec.values = {"--name", "--param"};
-    spec.flags = {"--keep"};
+    ArgSpec shape;
+    shape.values = {"--name", "--param"};
+    shape.flags = {"--keep"};
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     if (p.positional.size() != 1) return ctx.out.Usage("firmware FILE [--name DEVICE_NAME] [--param N] [--keep]");
     const std::string pc = p.positional[0];
     uint32_t param = 0;

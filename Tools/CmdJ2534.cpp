@@ -255,13 +255,13 @@ int Trace(Context& ctx, const ParsedArgs& p) {
 }  // namespace
 
 int CmdJ2534(Context& ctx, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    spec.values = {"--protocol", "--baud", "--flags", "--pass", "--block", "--flow", "--send", "--periodic",
+    ArgSpec shape;
+    shape.values = {"--protocol", "--baud", "--flags", "--pass", "--block", "--flow", "--send", "--periodic",
                    "--duration", "--count"};
-    spec.flags = {"--loopback"};
+    shape.flags = {"--loopback"};
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     if (p.positional.empty()) return ctx.out.Usage("j2534 version|trace ...");
     if (p.positional[0] == "version") {
         if (p.positional.size() != 1 || !p.values.empty() || !p.flags.empty())

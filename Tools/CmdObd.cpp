@@ -392,11 +392,11 @@ int Vin(Context& ctx, ObdLink& link) {
 }  // namespace
 
 int CmdObd(Context& ctx, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    spec.values = {"--pid", "--samples", "--interval"};
+    ArgSpec shape;
+    shape.values = {"--pid", "--samples", "--interval"};
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     if (p.positional.size() != 1) return ctx.out.Usage("obd pids|live|dtc|vin");
     const std::string& verb = p.positional[0];
     const bool live = verb == "live";

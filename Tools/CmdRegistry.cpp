@@ -336,11 +336,11 @@ int List(Context& ctx, const ParsedArgs& p, uint32_t root, const std::string& su
 }  // namespace
 
 int CmdRegistry(Context& ctx, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    spec.values.insert("--type");
+    ArgSpec shape;
+    shape.values.insert("--type");
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     if (p.positional.size() < 2) return ctx.out.Usage("reg get|set|delete|list KEY ...");
     uint32_t root = 0;
     std::string sub, display;

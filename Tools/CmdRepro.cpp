@@ -190,12 +190,12 @@ int StartRun(Context& ctx, const ParsedArgs& p, double timeout) {
 }  // namespace
 
 int CmdRepro(Context& ctx, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    spec.values = {"--timeout", "--system"};
-    spec.flags = {"--verify", "--watch"};
+    ArgSpec shape;
+    shape.values = {"--timeout", "--system"};
+    shape.flags = {"--verify", "--watch"};
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     if (p.positional.empty()) return ctx.out.Usage("repro status|watch|start ...");
     double timeout = 600;
     if (p.HasValue("--timeout")) {

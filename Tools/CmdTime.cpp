@@ -124,11 +124,11 @@ int SetTo(Context& ctx, const CivilTime& t, bool local, const char* verb) {
 }  // namespace
 
 int CmdTime(Context& ctx, const std::vector<std::string>& args) {
-    ArgSpec spec;
-    spec.flags.insert("--local");
+    ArgSpec shape;
+    shape.flags.insert("--local");
     ParsedArgs p;
     std::string error;
-    if (!ParseArgs(args, spec, &p, &error)) return ctx.out.Usage(error);
+    if (!ParseArgs(args, shape, &p, &error)) return ctx.out.Usage(error);
     const std::string verb = p.positional.empty() ? "show" : p.positional[0];
     if (verb == "show") {
         if (p.positional.size() > 1) return ctx.out.Usage("time show takes no arguments");

@@ -338,7 +338,7 @@ const std::vector<std::string>& ParsedArgs::All(const std::string& name) const {
     return it == values.end() ? kNone : it->second;
 }
 
-bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& spec, ParsedArgs* out, std::string* error) {
+bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& shape, ParsedArgs* out, std::string* error) {
     bool options = true;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -352,13 +352,13 @@ bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& spec, Parsed
         }
         const size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        if (spec.flags.count(name)) {
+        if (shape.flags.count(name)) {
             if (eq != std::string::npos) {
                 *error = name + " takes no value";
                 return false;
             }
             out->flags.insert(name);
-        } else if (spec.values.count(name)) {
+        } else if (shape.values.count(name)) {
             if (eq != std::string::npos) {
                 out->values[name].push_back(a.substr(eq + 1));
             } else if (i + 1 < args.size()) {

@@ -659,19 +659,19 @@ TEST(CliParts, JsonRoundTrip) {
 }
 
 TEST(CliParts, ArgumentsAndMessages) {
-    cli::ArgSpec spec;
-    spec.values = {"--send", "--baud"};
-    spec.flags = {"--loopback"};
+    cli::ArgSpec shape;
+    shape.values = {"--send", "--baud"};
+    shape.flags = {"--loopback"};
     cli::ParsedArgs p;
     std::string error;
     ASSERT_TRUE(cli::ParseArgs({"trace", "--send", "7E0#01", "--send=7DF#02", "--loopback", "-5", "--", "--baud"},
-                               spec, &p, &error));
+                               shape, &p, &error));
     EXPECT_EQ(p.positional, (std::vector<std::string>{"trace", "-5", "--baud"}));
     EXPECT_EQ(p.All("--send"), (std::vector<std::string>{"7E0#01", "7DF#02"}));
     EXPECT_TRUE(p.Has("--loopback"));
-    EXPECT_FALSE(cli::ParseArgs({"--baud"}, spec, &p, &error));
+    EXPECT_FALSE(cli::ParseArgs({"--baud"}, shape, &p, &error));
     EXPECT_EQ(error, "--baud needs a value");
-    EXPECT_FALSE(cli::ParseArgs({"--fast"}, spec, &p, &error));
+    EXPECT_FALSE(cli::ParseArgs({"--fast"}, shape, &p, &error));
     EXPECT_EQ(error, "unknown option --fast");
 
     PASSTHRU_MSG m;
