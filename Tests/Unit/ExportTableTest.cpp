@@ -33,7 +33,9 @@ TEST(ExportTable, HasTheFamiliesShapeAndNoDuplicates) {
     std::set<uint32_t> ordinals;
     for (const auto& e : Table()) {
         EXPECT_TRUE(names.insert(e.cName).second) << "duplicate " << e.cName;
-        if (e.ordinal) EXPECT_TRUE(ordinals.insert(e.ordinal).second) << e.cName;
+        if (e.ordinal) {
+            EXPECT_TRUE(ordinals.insert(e.ordinal).second) << e.cName;
+        }
         EXPECT_EQ(e.ordinal != 0, !e.decorated) << e.cName;
     }
     for (uint32_t o : ordinals) EXPECT_TRUE(o >= 1 && o <= 14);
@@ -93,7 +95,9 @@ TEST(ExportTable, WindowsProductDllMatchesTheTable) {
         expected.insert(name);
         auto it = byName.find(name);
         EXPECT_NE(it, byName.end()) << "missing " << name;
-        if (it != byName.end() && e.ordinal) EXPECT_EQ(it->second, e.ordinal) << name;
+        if (it != byName.end() && e.ordinal) {
+            EXPECT_EQ(it->second, e.ordinal) << name;
+        }
     }
     for (const auto& x : exports) EXPECT_TRUE(expected.count(x.name)) << "extra export " << x.name;
     EXPECT_EQ(exports.size(), expected.size());
