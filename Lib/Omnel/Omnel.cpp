@@ -15,16 +15,19 @@ std::mutex g_hookLock;
 std::function<void(const Report&)> g_reportHook;
 std::function<void(const uint8_t*, uint32_t)> g_traceHook;
 
-std::once_flag* g_settingsOnce = new std::once_flag;
+std::mutex g_settingsLock;
+bool g_settingsRead = false;
 bool g_errOut = false;
 bool g_comOut = false;
 
+// Reads the two switches once per process (again after ResetSettings).
 void ReadSettings() {
-    std::call_once(*g_settingsOnce, [] {
-        std::string path = vos::SettingsFilePath();
-        g_errOut = vos::ProfileGetInt("LOGSETTING", "ERRREPORT", 0, path.c_str()) != 0;
-        g_comOut = vos::ProfileGetInt("LOGSETTING", "COMREPORT", 0, path.c_str()) != 0;
-    });
+    std::lock_guard<std::mutex> lock(g_settingsLock);
+    if (g_settingsRead) return;
+    std::string path = vos::SettingsFilePath();
+    g_errOut = vos::ProfileGetInt("LOGSETTING", "ERRREPORT", 0, path.c_str()) != 0;
+    g_comOut = vos::ProfileGetInt("LOGSETTING", "COMREPORT", 0, path.c_str()) != 0;
+    g_settingsRead = true;
 }
 
 const char kPrefix[] = "[PC]%s(%d):";
@@ -42,8 +45,8 @@ void SetTraceHook(std::function<void(const uint8_t*, uint32_t)> hook) {
 }
 
 void ResetSettings() {
-    // A fresh flag; the old one is leaked on purpose (tests only).
-    g_settingsOnce = new std::once_flag;
+    std::lock_guard<std::mutex> lock(g_settingsLock);
+    g_settingsRead = false;
 }
 
 }  // namespace omnel
