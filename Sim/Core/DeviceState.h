@@ -5,12 +5,12 @@
 // it with a lock of its own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <typeindex>
 
 namespace sim {
 
@@ -34,21 +34,31 @@ public:
     template <class T>
     T& Family() {
         std::lock_guard<std::mutex> lock(m_lock);
-        auto& slot = m_families[std::type_index(typeid(T))];
+        auto& slot = m_families[FamilyKey<T>()];
         if (!slot) slot = std::shared_ptr<void>(new T(*this), [](void* p) { delete static_cast<T*>(p); });
         return *static_cast<T*>(slot.get());
     }
 
-    // The device's status values (status commands).
-    uint32_t mode = 1;
-    uint16_t voltage = 12600;   // millivolts
-    uint32_t acStatus = 1;
-    uint32_t lastError = 0;
+    // The device's status values (status commands). Tests and tools change
+    // them while the device runs, hence atomic.
+    std::atomic<uint32_t> mode{1};
+    std::atomic<uint16_t> voltage{12600};  // millivolts
+    std::atomic<uint32_t> acStatus{1};
+    std::atomic<uint32_t> lastError{0};
 
 private:
+    // One address per family type. (Not std::type_index: MinGW's libstdc++
+    // orders the type_info of types in unnamed namespaces inconsistently with
+    // the others, which breaks a map keyed by it.)
+    template <class T>
+    static const void* FamilyKey() {
+        static char key;
+        return &key;
+    }
+
     SimConfig m_config;
     std::mutex m_lock;
-    std::map<std::type_index, std::shared_ptr<void>> m_families;
+    std::map<const void*, std::shared_ptr<void>> m_families;
 };
 
 }  // namespace sim

@@ -358,7 +358,7 @@ uint32_t Vehicle::ReadProgrammingVoltage(uint32_t* millivolts) {
 
 uint32_t Vehicle::ReadBatteryVoltage(uint32_t* millivolts) {
     std::lock_guard<std::mutex> lock(m_lock);
-    *millivolts = m_pDevice ? m_pDevice->voltage : kDefaultBatteryMv;
+    *millivolts = m_pDevice ? static_cast<uint32_t>(m_pDevice->voltage.load()) : kDefaultBatteryMv;
     return pt::kNoError;
 }
 
