@@ -732,8 +732,13 @@ struct FileServiceAccess {
         std::error_code ec;
         bool ok = Map(from, &src) && Map(to, &dst) && fs::is_regular_file(src, ec) && src != dst &&
                   fs::is_directory(dst.parent_path(), ec);
-        if (ok && fs::exists(dst, ec)) ok = failIfExists == 0 && fs::is_regular_file(dst, ec) && !ReadOnly(dst);
-        if (ok) ok = fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec) && !ec;
+        if (ok && fs::exists(dst, ec)) {
+            ok = failIfExists == 0 && fs::is_regular_file(dst, ec) && !ReadOnly(dst);
+            // The old file goes first: MinGW's copy_file refuses to overwrite
+            // even with overwrite_existing.
+            if (ok) ok = fs::remove(dst, ec) && !ec;
+        }
+        if (ok) ok = fs::copy_file(src, dst, ec) && !ec;
         if (ok) SetAttributes(dst, AttributesOf(src) | kFileAttributeArchive);
         ctx.response.u32(ok ? 1 : 0);
     }
