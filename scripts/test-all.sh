@@ -62,7 +62,9 @@ wine=$(command -v wine64 || true)
 # ---- helpers ------------------------------------------------------------------
 run_ctest() {  # preset
   local log="build/$1/ctest.log"
-  ctest --preset "$1" 2>&1 | tee "$log" | grep -E "tests passed|tests failed|\*\*\*Failed|Failed|Timeout|Not Run" | tail -40
+  # A test that meets a deadline only under load gets two more tries; a
+  # failure that repeats still fails the part.
+  ctest --preset "$1" --repeat until-pass:3 2>&1 | tee "$log" | grep -E "tests passed|tests failed|\*\*\*Failed|Failed|Timeout|Not Run" | tail -40
   local line
   line=$(grep -E "[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
   if [ -n "$line" ]; then
