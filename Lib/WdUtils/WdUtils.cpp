@@ -9,6 +9,7 @@
 // of reaching freed memory.
 #include "Lib/WdUtils/WdUtils.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -17,10 +18,10 @@
 #include <mutex>
 #include <new>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "Lib/WdUtils/WduBackend.h"
+#include "Pc/Os/OsThread.h"
 
 namespace wdu {
 namespace {
@@ -133,11 +134,14 @@ public:
 
     uint32_t Start(std::shared_ptr<Backend> backend) {
         m_backend = std::move(backend);
-        try {
-            // The thread keeps the driver alive until it has left its loop.
-            std::shared_ptr<Driver> self = shared_from_this();
-            m_thread = std::thread([self] { self->Run(); });
-        } catch (...) {
+        // The thread keeps the driver alive until it has left its loop. It is
+        // a platform-layer thread: its end can be awaited under the Windows
+        // loader lock, where process detach of the DLL stops it.
+        auto* self = new (std::nothrow) std::shared_ptr<Driver>(shared_from_this());
+        if (!self) return WD_INSUFFICIENT_RESOURCES;
+        m_thread = vos::ThreadCreate(&Driver::ThreadMain, self);
+        if (!m_thread) {
+            delete self;
             return WD_INSUFFICIENT_RESOURCES;
         }
         uint32_t status = m_backend->Start(this);
@@ -154,11 +158,11 @@ public:
         }
         m_cv.notify_all();
         m_backend->Stop();
-        if (m_thread.joinable()) {
-            if (m_thread.get_id() == std::this_thread::get_id())
-                m_thread.detach();  // misuse from inside a callback: do not wait for ourselves
-            else
-                m_thread.join();
+        if (m_thread) {
+            // Misuse from inside a callback: do not wait for ourselves.
+            if (m_threadId != vos::ThreadCurrentId()) vos::ThreadWait(m_thread, vos::kOsInfinite);
+            vos::ThreadClose(m_thread);
+            m_thread = nullptr;
         }
         std::map<uint64_t, std::shared_ptr<Device>> devices;
         {
@@ -193,6 +197,15 @@ private:
             m_queue.push_back(std::move(event));
         }
         m_cv.notify_all();
+    }
+
+    static uint32_t ThreadMain(void* arg) {
+        auto* handed = static_cast<std::shared_ptr<Driver>*>(arg);
+        std::shared_ptr<Driver> self = std::move(*handed);
+        delete handed;
+        self->m_threadId = vos::ThreadCurrentId();
+        self->Run();
+        return 0;
     }
 
     void Run() {
@@ -283,7 +296,8 @@ private:
     const WDU_EVENT_TABLE m_events;
     const DWORD m_options;
     std::shared_ptr<Backend> m_backend;
-    std::thread m_thread;
+    vos::OsHandle m_thread = nullptr;
+    std::atomic<uint32_t> m_threadId{0};
 
     std::mutex m_lock;
     std::condition_variable m_cv;

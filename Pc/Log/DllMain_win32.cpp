@@ -4,7 +4,9 @@
 #if defined(_WIN32)
 #include <cstdint>
 
+#include "Pc/Log/CallLog.h"
 #include "Pc/Log/Lifecycle.h"
+#include "Pc/Os/OsThread.h"
 
 namespace {
 constexpr unsigned long kDllProcessDetach = 0;
@@ -15,13 +17,20 @@ constexpr unsigned long kDllThreadDetach = 3;
 
 extern "C" int __stdcall DllMain(void* module, unsigned long reason, void* reserved) {
     (void)module;
-    (void)reserved;
     switch (reason) {
         case kDllProcessAttach:
             ProcessAttach();
             break;
         case kDllProcessDetach:
-            ProcessDetach();
+            if (reserved) {
+                // The process is ending: its other threads are gone already,
+                // possibly while holding a lock that the release would take.
+                // The system frees what is left; only the line is written.
+                TheCallLog().Printf("[0x%08X] DllMain DLL_PROCESS_DETACH\r\n", vos::ThreadCurrentId());
+            } else {
+                // FreeLibrary: the link's threads are stopped and awaited.
+                ProcessDetach();
+            }
             break;
         case kDllThreadAttach:
             ThreadAttach();

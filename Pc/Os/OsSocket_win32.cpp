@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <mutex>
+#include <set>
 
 #include "Pc/Os/OsClock.h"
 #include "Pc/Os/OsTypes.h"
@@ -24,29 +25,48 @@ bool Startup() {
 
 SOCKET S(OsSocket s) { return static_cast<SOCKET>(s); }
 
-int SelectTimeout(uint32_t timeoutMs, timeval* tv) {
-    if (timeoutMs == kOsInfinite) return 0;
-    uint32_t real = OsRealMs(timeoutMs);
-    tv->tv_sec = static_cast<long>(real / 1000);
-    tv->tv_usec = static_cast<long>((real % 1000) * 1000);
-    return 1;
+// Sockets that SocketShutdown ended. Winsock does not wake a select()
+// blocked in another thread when the socket is shut down, so waits look at
+// this list between slices of at most kSliceMs.
+constexpr DWORD kSliceMs = 50;
+std::mutex g_shutLock;
+std::set<SOCKET> g_shut;
+
+bool IsShut(SOCKET s) {
+    std::lock_guard<std::mutex> lock(g_shutLock);
+    return g_shut.count(s) != 0;
 }
 
-// 1 ready, 0 time-out, -1 failure. forWrite also watches for a failed
-// connect.
+// 1 ready, 0 time-out, -1 failure or shut down. forWrite also watches for a
+// failed connect.
 int WaitReady(SOCKET s, bool forWrite, uint32_t timeoutMs) {
-    fd_set set, except;
-    FD_ZERO(&set);
-    FD_ZERO(&except);
-    FD_SET(s, &set);
-    FD_SET(s, &except);
-    timeval tv{};
-    timeval* ptv = SelectTimeout(timeoutMs, &tv) ? &tv : nullptr;
-    int r = forWrite ? ::select(0, nullptr, &set, &except, ptv) : ::select(0, &set, nullptr, &except, ptv);
-    if (r == SOCKET_ERROR) return -1;
-    if (r == 0) return 0;
-    if (forWrite && FD_ISSET(s, &except)) return -1;
-    return 1;
+    const bool infinite = timeoutMs == kOsInfinite;
+    const uint32_t real = infinite ? 0 : OsRealMs(timeoutMs);
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (IsShut(s)) return -1;
+        DWORD slice = kSliceMs;
+        if (!infinite) {
+            const ULONGLONG passed = GetTickCount64() - start;
+            if (passed >= real) slice = 0;
+            else if (real - passed < slice) slice = static_cast<DWORD>(real - passed);
+        }
+        fd_set set, except;
+        FD_ZERO(&set);
+        FD_ZERO(&except);
+        FD_SET(s, &set);
+        FD_SET(s, &except);
+        timeval tv{};
+        tv.tv_sec = static_cast<long>(slice / 1000);
+        tv.tv_usec = static_cast<long>((slice % 1000) * 1000);
+        int r = forWrite ? ::select(0, nullptr, &set, &except, &tv) : ::select(0, &set, nullptr, &except, &tv);
+        if (r == SOCKET_ERROR) return -1;
+        if (r > 0) {
+            if (forWrite && FD_ISSET(s, &except)) return -1;
+            return IsShut(s) ? -1 : 1;
+        }
+        if (!infinite && GetTickCount64() - start >= real) return 0;
+    }
 }
 
 sockaddr_in Loopback(uint16_t port) {
@@ -153,11 +173,20 @@ bool SocketRecvAll(OsSocket socket, void* buffer, size_t size, uint32_t timeoutM
 }
 
 void SocketShutdown(OsSocket socket) {
-    if (socket != kInvalidSocket) ::shutdown(S(socket), SD_BOTH);
+    if (socket == kInvalidSocket) return;
+    {
+        std::lock_guard<std::mutex> lock(g_shutLock);
+        g_shut.insert(S(socket));
+    }
+    ::shutdown(S(socket), SD_BOTH);
 }
 
 void SocketClose(OsSocket socket) {
-    if (socket != kInvalidSocket) ::closesocket(S(socket));
+    if (socket == kInvalidSocket) return;
+    ::closesocket(S(socket));
+    // The number may name a new socket from now on.
+    std::lock_guard<std::mutex> lock(g_shutLock);
+    g_shut.erase(S(socket));
 }
 
 }  // namespace vos
