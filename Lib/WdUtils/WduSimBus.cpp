@@ -3,6 +3,7 @@
 // (and connects again a quarter second after a failure or a lost
 // connection), turns ATTACH and DETACH into arrivals and departures, and
 // files IN packets and OUT completions for the transfers waiting on them.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "Lib/WdUtils/WduBackend.h"
 #include "Pc/Os/OsClock.h"
 #include "Pc/Os/OsSocket.h"
+#include "Pc/Os/OsThread.h"
 
 namespace wdu {
 namespace {
@@ -25,7 +27,6 @@ using namespace simbus;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kReconnectMs = 250;  // library clock
-constexpr uint32_t kPollMs = 50;        // how often a blocked read looks at the stop flag
 constexpr uint32_t kConnectMs = 1000;
 
 uint32_t Get32(const uint8_t* p) {
@@ -53,6 +54,7 @@ struct SimDevice {
     bool writeDone = false;
     uint32_t writeResult = 0;
     uint32_t writeCount = 0;
+    uint32_t inWanted = 0;  // bytes a reader waits for (0: no reader waits)
 };
 
 class SimBusBackend : public Backend {
@@ -62,23 +64,26 @@ public:
 
     uint32_t Start(BackendListener* listener) override {
         m_listener = listener;
-        try {
-            m_thread = std::thread([this] { Run(); });
-        } catch (...) {
-            return WD_INSUFFICIENT_RESOURCES;
-        }
-        return WD_STATUS_SUCCESS;
+        // A platform-layer thread: its end can be awaited under the Windows
+        // loader lock, where process detach of the DLL stops it.
+        m_thread = vos::ThreadCreate(&SimBusBackend::ThreadMain, this);
+        return m_thread ? WD_STATUS_SUCCESS : WD_INSUFFICIENT_RESOURCES;
     }
 
     void Stop() override {
         {
             std::lock_guard<std::mutex> lock(m_lock);
-            if (m_stop && !m_thread.joinable()) return;
+            if (m_stop && !m_thread) return;
             m_stop = true;
             if (m_socket != vos::kInvalidSocket) vos::SocketShutdown(m_socket);
         }
         m_cv.notify_all();
-        if (m_thread.joinable()) m_thread.join();
+        NotifyTransfers();
+        if (m_thread) {
+            vos::ThreadWait(m_thread, vos::kOsInfinite);
+            vos::ThreadClose(m_thread);
+            m_thread = nullptr;
+        }
         std::lock_guard<std::mutex> lock(m_lock);
         for (auto& d : m_devices) d.second.gone = true;
     }
@@ -106,7 +111,7 @@ public:
             (pipe & 0x80 ? dev->readHalted : dev->writeHalted) = true;
             busId = dev->busId;
         }
-        m_cv.notify_all();
+        NotifyTransfers();
         Send(kHalt, static_cast<uint8_t>(pipe), busId, nullptr, 0);
         return WD_STATUS_SUCCESS;
     }
@@ -172,10 +177,15 @@ private:
                 lock.lock();
                 return WD_TIME_OUT_EXPIRED;
             }
+            // The reader thread wakes this thread only when the bytes it
+            // waits for, or the end of the transfer, have come.
+            dev->inWanted = size - *count;
             if (limited)
-                m_cv.wait_until(lock, deadline);
+                m_cvIn.wait_until(lock, deadline);
             else
-                m_cv.wait(lock);
+                m_cvIn.wait(lock);
+            dev = Find(key);
+            if (dev) dev->inWanted = 0;
         }
     }
 
@@ -213,10 +223,16 @@ private:
                 return WD_TIME_OUT_EXPIRED;
             }
             if (limited)
-                m_cv.wait_until(lock, deadline);
+                m_cvOut.wait_until(lock, deadline);
             else
-                m_cv.wait(lock);
+                m_cvOut.wait(lock);
         }
+    }
+
+    // Wakes every transfer: the device or the connection changed.
+    void NotifyTransfers() {
+        m_cvIn.notify_all();
+        m_cvOut.notify_all();
     }
 
     bool Send(uint8_t type, uint8_t endpoint, uint32_t busId, const uint8_t* payload, uint32_t size) {
@@ -240,19 +256,34 @@ private:
         return m_stop;
     }
 
-    // Reads exactly size bytes, looking at the stop flag while it waits.
+    // Reads exactly size bytes through the reader thread's buffer, which
+    // takes whatever the socket holds in one receive (often several
+    // messages). It waits without a time limit: Stop shuts the socket down,
+    // which ends the wait, so an idle connection costs no wake-ups.
     bool ReadExact(vos::OsSocket s, uint8_t* out, size_t size) {
         while (size > 0) {
-            int n = vos::SocketRecv(s, out, size, kPollMs);
-            if (n == vos::kSocketTimeout) {
-                if (Stopping()) return false;
-                continue;
+            if (m_readAt == m_readEnd) {
+                m_readAt = m_readEnd = 0;
+                int n = vos::SocketRecv(s, m_readBuffer, sizeof m_readBuffer, vos::kOsInfinite);
+                if (n == vos::kSocketTimeout) {
+                    if (Stopping()) return false;
+                    continue;
+                }
+                if (n <= 0) return false;
+                m_readEnd = static_cast<size_t>(n);
             }
-            if (n <= 0) return false;
-            out += n;
-            size -= static_cast<size_t>(n);
+            const size_t take = std::min(size, m_readEnd - m_readAt);
+            std::memcpy(out, m_readBuffer + m_readAt, take);
+            m_readAt += take;
+            out += take;
+            size -= take;
         }
         return true;
+    }
+
+    static uint32_t ThreadMain(void* arg) {
+        static_cast<SimBusBackend*>(arg)->Run();
+        return 0;
     }
 
     void Run() {
@@ -289,6 +320,7 @@ private:
 
     void Serve(vos::OsSocket s) {
         bool greeted = false;
+        m_readAt = m_readEnd = 0;  // a new connection
         for (;;) {
             uint8_t header[kHeaderSize];
             if (!ReadExact(s, header, sizeof header)) return;
@@ -355,7 +387,7 @@ private:
             dev->gone = true;
             dev->inbox.clear();
         }
-        m_cv.notify_all();
+        NotifyTransfers();
         m_listener->OnDeparture(key);
     }
 
@@ -369,7 +401,7 @@ private:
                     keys.push_back(d.first);
                 }
         }
-        m_cv.notify_all();
+        NotifyTransfers();
         for (uint64_t key : keys) m_listener->OnDeparture(key);
     }
 
@@ -381,9 +413,14 @@ private:
             Packet packet;
             packet.bytes.swap(p);
             packet.ends = (flags & kFlagEndsTransfer) != 0;
+            const bool ends = packet.ends;
             dev->inbox.push_back(std::move(packet));
+            if (dev->inWanted == 0) return;  // no reader waits
+            size_t have = 0;
+            for (const Packet& q : dev->inbox) have += q.bytes.size() - q.offset;
+            if (!ends && have < dev->inWanted) return;  // more packets of this transfer come
         }
-        m_cv.notify_all();
+        m_cvIn.notify_all();
     }
 
     void OnOutDone(uint32_t busId, const std::vector<uint8_t>& p) {
@@ -396,15 +433,21 @@ private:
             dev->writeResult = Get32(&p[4]);
             dev->writeCount = Get32(&p[8]);
         }
-        m_cv.notify_all();
+        m_cvOut.notify_all();
     }
 
     const uint16_t m_port;
     BackendListener* m_listener = nullptr;
-    std::thread m_thread;
+    vos::OsHandle m_thread = nullptr;
     std::mutex m_sendLock;  // taken before m_lock
     std::mutex m_lock;
-    std::condition_variable m_cv;
+    std::condition_variable m_cv;     // the reader thread's reconnection pauses
+    std::condition_variable m_cvIn;   // IN transfers
+    std::condition_variable m_cvOut;  // OUT transfers
+    // The reader thread's receive buffer.
+    uint8_t m_readBuffer[16384];
+    size_t m_readAt = 0;
+    size_t m_readEnd = 0;
     bool m_stop = false;
     vos::OsSocket m_socket = vos::kInvalidSocket;
     std::map<uint64_t, SimDevice> m_devices;

@@ -10,7 +10,14 @@
 // pthread_cond_timedwait are cancellation points, and a cancelled waiter
 // unlinks itself and releases the lock while its stack unwinds (the guard
 // below), so ThreadTerminate can stop a thread that waits here.
+//
+// EventSet wakes the waiters after it has released the lock: a waiter woken
+// while the setter still held it would only block on the lock at once and
+// need a second wake-up. The setter counts the wake-ups it owes in each
+// waiter (under the lock) and a waiter that leaves waits for that count to
+// drop to zero before its condition variable goes away.
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +63,12 @@ void Wake(EventWaiter* w) {
     }
 }
 
+// Called without g_lock by a waiter that has unlinked itself: no new
+// wake-up can be promised to it, so it only waits for those under way.
+void AwaitPendingWakes(EventWaiter* w) {
+    while (__atomic_load_n(&w->pendingWakes, __ATOMIC_ACQUIRE) != 0) sched_yield();
+}
+
 // The caller holds g_lock.
 void Link(Event* e, EventLink* link, EventWaiter* w) {
     link->waiter = w;
@@ -86,8 +99,11 @@ public:
     WaitGuard() { pthread_mutex_lock(&g_lock); }
     ~WaitGuard() {
         for (uint32_t i = 0; i < m_linked; ++i) Unlink(&m_links[i]);
-        if (m_condReady) pthread_cond_destroy(&m_waiter.cond);
         pthread_mutex_unlock(&g_lock);
+        if (m_condReady) {
+            AwaitPendingWakes(&m_waiter);
+            pthread_cond_destroy(&m_waiter.cond);
+        }
     }
     WaitGuard(const WaitGuard&) = delete;
     WaitGuard& operator=(const WaitGuard&) = delete;
@@ -134,6 +150,7 @@ void EventWatch::Stop() {
     Unlink(&m_link);
     m_active = false;
     pthread_mutex_unlock(&g_lock);
+    AwaitPendingWakes(&m_waiter);
 }
 
 }  // namespace posix
@@ -149,13 +166,29 @@ OsHandle EventCreate(bool manualReset, bool initiallySignalled) {
 }
 
 bool EventSet(OsHandle handle) {
+    // Waiters to wake once the lock is released; beyond this many (rare) the
+    // rest are woken under the lock.
+    constexpr uint32_t kDeferred = 8;
+    posix::EventWaiter* later[kDeferred];
+    uint32_t count = 0;
     pthread_mutex_lock(&posix::g_lock);
     Event* e = posix::AsEvent(handle);
     if (e) {
         e->signalled = true;
-        for (posix::EventLink* l = e->head; l; l = l->next) posix::Wake(l->waiter);
+        for (posix::EventLink* l = e->head; l; l = l->next) {
+            if (count < kDeferred) {
+                __atomic_add_fetch(&l->waiter->pendingWakes, 1, __ATOMIC_RELAXED);
+                later[count++] = l->waiter;
+            } else {
+                posix::Wake(l->waiter);
+            }
+        }
     }
     pthread_mutex_unlock(&posix::g_lock);
+    for (uint32_t i = 0; i < count; ++i) {
+        posix::Wake(later[i]);
+        __atomic_sub_fetch(&later[i]->pendingWakes, 1, __ATOMIC_RELEASE);
+    }
     return e != nullptr;
 }
 

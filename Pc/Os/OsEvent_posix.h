@@ -20,6 +20,10 @@ struct Event;
 struct EventWaiter {
     pthread_cond_t cond;
     int wakeFd = -1;  // >= 0: a watch, woken through this descriptor
+    // Wake-ups that EventSet has promised under the lock and delivers after
+    // releasing it; the waiter keeps its condition variable (or descriptor)
+    // until they are done.
+    int pendingWakes = 0;
 };
 
 struct EventLink {

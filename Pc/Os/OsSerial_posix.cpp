@@ -76,6 +76,23 @@ struct ErrorCounts {
 struct Port {
     uint32_t magic = kPortMagic;
     int fd = -1;
+    // Set at the opening when the driver keeps no line-error counters (a
+    // pty): ClearCommError then stops asking for them.
+    bool noCounters = false;
+    // The eventfd through which SerialWaitInput's stop event wakes its poll;
+    // made on first use and kept, as one thread at a time waits on a port.
+    int wakeFd = -1;
+    // Read-ahead: SerialRead takes what the driver has queued in one read
+    // and keeps the bytes beyond the caller's count for the next call, so a
+    // receiver that reads a frame's header and then its rest costs one
+    // system call, not two. The bytes count as queued (ClearCommError,
+    // SerialWaitInput) and a purge of the input drops them. Calls of
+    // SerialRead are serialised by readLock; the indices are also guarded
+    // by `lock` for the queue counts.
+    std::mutex readLock;
+    uint8_t ahead[4096];
+    uint32_t aheadAt = 0;
+    uint32_t aheadEnd = 0;
     std::mutex lock;  // guards the fields below
     OsCommTimeouts timeouts;
     uint8_t dtrControl = 1;
@@ -151,24 +168,25 @@ int PollUntil(struct pollfd* fds, nfds_t count, int64_t deadline) {
     }
 }
 
-// Closes a descriptor when the scope ends, also on cancellation.
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : m_fd(fd) {}
-    ~FdCloser() {
-        if (m_fd >= 0) close(m_fd);
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-
-private:
-    int m_fd;
-};
-
 uint32_t QueuedBytes(int fd) {
     int n = 0;
     if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
     return static_cast<uint32_t>(n);
+}
+
+uint32_t AheadBytes(Port* port) {
+    std::lock_guard<std::mutex> lock(port->lock);
+    return port->aheadEnd - port->aheadAt;
+}
+
+// Moves up to `want` read-ahead bytes to `out`; the count moved.
+uint32_t TakeAhead(Port* port, uint8_t* out, uint32_t want) {
+    std::lock_guard<std::mutex> lock(port->lock);
+    const uint32_t n = std::min(want, port->aheadEnd - port->aheadAt);
+    if (n) std::memcpy(out, port->ahead + port->aheadAt, n);
+    port->aheadAt += n;
+    if (port->aheadAt == port->aheadEnd) port->aheadAt = port->aheadEnd = 0;
+    return n;
 }
 
 }  // namespace
@@ -209,7 +227,11 @@ OsHandle SerialOpen(const char* name) {
         port->counts.parity = ic.parity;
         port->counts.frame = ic.frame;
         port->counts.brk = ic.brk;
+    } else {
+        port->noCounters = true;
     }
+#else
+    port->noCounters = true;
 #endif
     int bits = 0;
     if (ioctl(fd, TIOCMGET, &bits) == 0) {
@@ -311,6 +333,10 @@ bool SerialPurge(OsHandle handle, uint32_t flags) {
     bool rx = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
     bool tx = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
     if (!rx && !tx) return true;
+    if (rx) {
+        std::lock_guard<std::mutex> lock(port->lock);
+        port->aheadAt = port->aheadEnd = 0;
+    }
     return tcflush(port->fd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) == 0;
 }
 
@@ -324,7 +350,7 @@ bool SerialClearError(OsHandle handle, uint32_t* errors, uint32_t* inQueue) {
     // Line errors since the previous call, where the driver counts them.
     struct serial_icounter_struct ic;
     std::memset(&ic, 0, sizeof ic);
-    if (ioctl(port->fd, TIOCGICOUNT, &ic) == 0) {
+    if (!port->noCounters && ioctl(port->fd, TIOCGICOUNT, &ic) == 0) {
         std::lock_guard<std::mutex> lock(port->lock);
         ErrorCounts& c = port->counts;
         if (ic.buf_overrun != c.bufOverrun) bits |= kCeRxOver;
@@ -340,7 +366,7 @@ bool SerialClearError(OsHandle handle, uint32_t* errors, uint32_t* inQueue) {
     }
 #endif
     if (errors) *errors = bits;
-    if (inQueue) *inQueue = n > 0 ? static_cast<uint32_t>(n) : 0;
+    if (inQueue) *inQueue = (n > 0 ? static_cast<uint32_t>(n) : 0) + AheadBytes(port);
     return true;
 }
 
@@ -370,13 +396,25 @@ bool SerialRead(OsHandle handle, void* buffer, uint32_t size, uint32_t* read) {
             intervalNs = RealNs(t.ReadIntervalTimeout);
     }
 
-    uint32_t got = 0;
-    int64_t lastByte = 0;
+    std::lock_guard<std::mutex> reading(port->readLock);
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    uint32_t got = TakeAhead(port, out, size);
+    int64_t lastByte = got ? posix::MonoNowNs() : 0;
     bool ok = true;
+    if (got && returnOnFirst) {
+        if (read) *read = got;
+        return true;
+    }
     while (got < size) {
-        ssize_t n = ::read(port->fd, static_cast<char*>(buffer) + got, size - got);
+        // Only this call fills the read-ahead buffer, and it is empty here.
+        ssize_t n = ::read(port->fd, port->ahead, sizeof port->ahead);
         if (n > 0) {
-            got += static_cast<uint32_t>(n);
+            {
+                std::lock_guard<std::mutex> lock(port->lock);
+                port->aheadAt = 0;
+                port->aheadEnd = static_cast<uint32_t>(n);
+            }
+            got += TakeAhead(port, out + got, size - got);
             lastByte = posix::MonoNowNs();
             if (returnOnFirst) break;
             continue;
@@ -446,17 +484,20 @@ bool SerialWrite(OsHandle handle, const void* data, uint32_t size, uint32_t* wri
 bool SerialWaitInput(OsHandle handle, OsHandle stopEvent, uint32_t timeoutMs) {
     Port* port = AsPort(handle);
     if (!port) return false;
-    if (QueuedBytes(port->fd) > 0) return true;
+    // Read-ahead bytes are invisible to poll; the driver's queue is not (the
+    // poll below returns at once when it holds bytes).
+    if (AheadBytes(port) > 0) return true;
     uint32_t realMs = OsRealMs(timeoutMs);
     int64_t deadline = realMs == kOsInfinite ? kNoDeadline : posix::DeadlineNs(realMs);
 
-    // The stop event wakes the poll through an eventfd of this call.
+    // The stop event wakes the poll through the port's eventfd, emptied
+    // whenever a poll finds it readable.
     int wakeFd = -1;
     if (stopEvent) {
-        wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (port->wakeFd < 0) port->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        wakeFd = port->wakeFd;
         if (wakeFd < 0) return false;
     }
-    FdCloser closeWake(wakeFd);
     posix::EventWatch watch;
     if (stopEvent && !watch.Start(stopEvent, wakeFd)) return false;
 
@@ -464,6 +505,11 @@ bool SerialWaitInput(OsHandle handle, OsHandle stopEvent, uint32_t timeoutMs) {
     nfds_t count = stopEvent ? 2 : 1;
     int rc = PollUntil(fds, count, deadline);
     if (rc <= 0) return false;
+    if (stopEvent && (fds[1].revents & POLLIN)) {
+        uint64_t drained;
+        while (::read(wakeFd, &drained, sizeof drained) > 0) {
+        }
+    }
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         if (QueuedBytes(port->fd) > 0) return true;
         // The device hung up: nothing will arrive, so do not return at once
@@ -479,6 +525,7 @@ void SerialClose(OsHandle handle) {
     Port* port = AsPort(handle);
     if (!port) return;
     close(port->fd);
+    if (port->wakeFd >= 0) close(port->wakeFd);
     port->magic = kPortDead;
     delete port;
 }

@@ -535,7 +535,7 @@ struct FileServiceAccess {
         size_t cut = pattern.find_last_of(u"\\/");
         std::u16string dir = cut == std::u16string::npos ? std::u16string() : pattern.substr(0, cut);
         std::u16string namePattern = cut == std::u16string::npos ? pattern : pattern.substr(cut + 1);
-        if (namePattern == u"*.*") namePattern = u"*";
+        if (namePattern == u"*.*") namePattern.assign(1, u'*');
         Search search;
         fs::path host;
         std::error_code ec;
