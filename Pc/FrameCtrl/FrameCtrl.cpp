@@ -105,6 +105,20 @@ static uint32_t SendOn(CCommIf* link) {
     return link->Send();
 }
 
+// The outcome of the send phase, read after Send returned. Once the request
+// has been accepted, the message layer waits for or receives the response,
+// and the exchange error belongs to the response's frames: the response may
+// already be arriving while this thread wakes up, and a bad frame of it (NAKed
+// and sent again by the device) is no failure of the request. A failed send
+// phase leaves the layer Sending (no Reply, a NAK) or Closed.
+static uint32_t SendPhaseError(CMessage* message) {
+    const uint32_t e = message->GetExchangeError();
+    if (e == 0) return 0;
+    const MessageState state = message->GetState();
+    if (state == kStateWaiting || state == kStateReceiving || state == kStateReceived) return 0;
+    return e;
+}
+
 uint32_t FrameCtrl::Transmit() {
     // Checked before a link is made: a link needs the message layer.
     if (!m_pMessage) return Report(QXR_ERROR_NO_MESSAGE, kLineTransmitNoMessage);
@@ -118,7 +132,7 @@ uint32_t FrameCtrl::Transmit() {
         m_pMessage->EndExchange();
         return r;
     }
-    uint32_t e = m_pMessage->GetExchangeError();
+    uint32_t e = SendPhaseError(m_pMessage);
     if (e == 0) return 0;
     if (!IsNoAnswer(e)) {
         m_pMessage->EndExchange();
@@ -142,7 +156,7 @@ uint32_t FrameCtrl::Transmit() {
             m_dwCurrentIndex = i;
             return r;
         }
-        e = m_pMessage->GetExchangeError();
+        e = SendPhaseError(m_pMessage);
         if (e == 0) {
             m_dwCurrentIndex = i;
             return 0;

@@ -93,6 +93,9 @@ CMessage::CMessage()
       m_dwResponseLength(0),
       m_dwFragments(0),
       m_bResponseIncomplete(false),
+      m_bResponseComplete(false),
+      m_nDeferLinkSignal(0),
+      m_hLinkSignal(nullptr),
       m_hResponseEvent(vos::EventCreate(true, true)),
       m_hAcceptEvent(vos::EventCreate(true, true)),
       m_pLink(nullptr) {
@@ -173,7 +176,20 @@ uint32_t CMessage::EndExchange() {
 // ---- the links' side -------------------------------------------------------------
 
 uint32_t CMessage::OnFrameReceived(const uint8_t* frame, uint32_t size) {
-    vos::OsLock state(m_csState);
+    uint32_t result;
+    vos::OsHandle signal;
+    {
+        vos::OsLock state(m_csState);
+        ++m_nDeferLinkSignal;
+        result = FrameReceivedLocked(frame, size);
+        --m_nDeferLinkSignal;
+        signal = TakeLinkSignal();
+    }
+    if (signal) vos::EventSet(signal);
+    return result;
+}
+
+uint32_t CMessage::FrameReceivedLocked(const uint8_t* frame, uint32_t size) {
     // A frame too short to carry its type cannot be sorted by state; links
     // never deliver one.
     if (!frame || size < 2) return Report(QXR_ERROR_STATE, kLineFrameNoType);
@@ -258,12 +274,19 @@ uint32_t CMessage::OnFrameReceived(const uint8_t* frame, uint32_t size) {
             m_dwResponseLength = 0;
             AppendResponse(payload, payloadSize);
             m_state = kStateReceiving;
+            m_bResponseComplete = type == kFrameSingle;
             SendReply(type);
             return 0;
         }
 
         case kStateReceiving: {
             if (!IsDataType(type)) return Report(QXR_ERROR_NOT_CONNECTED, kLineUnexpectedReceiving);
+            // The response is whole and its final ACK is on its way: a frame
+            // after it (the device's resend of a last frame whose ACK came
+            // late, a stray Middle) is not part of it. Taking it would add
+            // its bytes twice or fail the complete response, and its Reply
+            // would replace the final ACK.
+            if (m_bResponseComplete) return Report(QXR_ERROR_NOT_CONNECTED, kLineUnexpectedReceiving);
             uint32_t error = CheckFrame(frame, size);
             if (error != 0) {
                 StoreError(m_dwExchangeError, error);
@@ -278,12 +301,14 @@ uint32_t CMessage::OnFrameReceived(const uint8_t* frame, uint32_t size) {
                 m_pResponse = nullptr;
                 m_dwResponseLength = 0;
                 AppendResponse(payload, payloadSize);
+                m_bResponseComplete = type == kFrameSingle;
                 SendReply(type);
                 return 0;
             }
             if (type == kFrameLast) {
                 m_dwLastActivity = vos::OsGetTickCount();
                 AppendResponse(payload, payloadSize);
+                m_bResponseComplete = true;
                 SendReply(type);
                 return 0;
             }
@@ -357,7 +382,20 @@ uint32_t CMessage::OnFrameSent() {
 }
 
 uint32_t CMessage::CheckTimeouts() {
-    vos::OsLock state(m_csState);
+    uint32_t result;
+    vos::OsHandle signal;
+    {
+        vos::OsLock state(m_csState);
+        ++m_nDeferLinkSignal;
+        result = CheckTimeoutsLocked();
+        --m_nDeferLinkSignal;
+        signal = TakeLinkSignal();
+    }
+    if (signal) vos::EventSet(signal);
+    return result;
+}
+
+uint32_t CMessage::CheckTimeoutsLocked() {
     const uint32_t now = vos::OsGetTickCount();
     // Limits are added in unsigned 32-bit arithmetic, like the tick count.
     switch (m_state) {
@@ -530,6 +568,14 @@ uint32_t CMessage::CheckFrame(const uint8_t* frame, uint32_t size) {
     return 0;
 }
 
+vos::OsHandle CMessage::TakeLinkSignal() {
+    vos::OsHandle signal = m_hLinkSignal;
+    m_hLinkSignal = nullptr;
+    return signal;
+}
+
 void CMessage::SignalLink() {
-    if (m_pLink) vos::EventSet(m_pLink->GetSendRequestEvent());
+    if (!m_pLink) return;
+    if (m_nDeferLinkSignal) m_hLinkSignal = m_pLink->GetSendRequestEvent();
+    else vos::EventSet(m_pLink->GetSendRequestEvent());
 }

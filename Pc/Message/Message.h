@@ -93,6 +93,12 @@ private:
     uint32_t AppendResponse(const uint8_t* payload, uint32_t size);
     uint32_t CheckFrame(const uint8_t* frame, uint32_t size);
     void SignalLink();
+    // The receive and transmit threads' entry points set the link's
+    // send-request event only after releasing the state lock, so that the
+    // transmit thread it wakes does not block on that lock at once.
+    uint32_t FrameReceivedLocked(const uint8_t* frame, uint32_t size);
+    uint32_t CheckTimeoutsLocked();
+    vos::OsHandle TakeLinkSignal();
 
     mutable vos::OsCriticalSection m_csState;
     MessageState m_state;
@@ -105,6 +111,12 @@ private:
     uint32_t m_dwResponseLength;
     uint32_t m_dwFragments;
     bool m_bResponseIncomplete;
+    // The Single or Last frame of the response was taken and its final ACK
+    // queued: nothing that comes after it may change the response or replace
+    // that ACK.
+    bool m_bResponseComplete;
+    uint32_t m_nDeferLinkSignal;       // > 0: SignalLink only notes the event
+    vos::OsHandle m_hLinkSignal;       // the noted send-request event
     vos::OsHandle m_hResponseEvent;
     vos::OsHandle m_hAcceptEvent;
     TxFrame m_tx;

@@ -46,7 +46,8 @@ struct SharedMutex {
     pthread_mutex_t mutex;
     // The owner as (pid << 32 | thread id) and its recursion depth, written
     // only by the owner. They let a release by a thread that does not own the
-    // mutex fail without touching it, as ReleaseMutex does.
+    // mutex fail without touching it, as ReleaseMutex does. Both are read
+    // by threads that do not own the mutex, so every access is atomic.
     uint64_t owner;
     uint32_t depth;
 };
@@ -59,11 +60,12 @@ uint64_t Me() {
 // dead owner's record is stale and starts over.
 void BookAcquired(SharedMutex* s, bool abandoned) {
     uint64_t me = Me();
-    if (!abandoned && __atomic_load_n(&s->owner, __ATOMIC_RELAXED) == me && s->depth > 0) {
-        ++s->depth;
+    if (!abandoned && __atomic_load_n(&s->owner, __ATOMIC_RELAXED) == me &&
+        __atomic_load_n(&s->depth, __ATOMIC_RELAXED) > 0) {
+        __atomic_add_fetch(&s->depth, 1, __ATOMIC_RELAXED);
         return;
     }
-    s->depth = 1;
+    __atomic_store_n(&s->depth, 1u, __ATOMIC_RELAXED);
     __atomic_store_n(&s->owner, me, __ATOMIC_RELAXED);
 }
 
@@ -210,8 +212,9 @@ bool NamedMutexRelease(OsHandle handle) {
     NamedMutex* m = AsMutex(handle);
     if (!m) return false;
     SharedMutex* s = m->shared;
-    if (__atomic_load_n(&s->owner, __ATOMIC_RELAXED) != Me() || s->depth == 0) return false;
-    if (--s->depth == 0) __atomic_store_n(&s->owner, 0, __ATOMIC_RELAXED);
+    if (__atomic_load_n(&s->owner, __ATOMIC_RELAXED) != Me() || __atomic_load_n(&s->depth, __ATOMIC_RELAXED) == 0)
+        return false;
+    if (__atomic_sub_fetch(&s->depth, 1u, __ATOMIC_RELAXED) == 0) __atomic_store_n(&s->owner, 0, __ATOMIC_RELAXED);
     return pthread_mutex_unlock(&s->mutex) == 0;
 }
 

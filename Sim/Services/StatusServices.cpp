@@ -8,12 +8,14 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Sim/Core/DeviceState.h"
 #include "Sim/Core/Services.h"
 #include "Sim/Core/Wire.h"
+#include "Sim/Services/FileServices.h"
 
 namespace sim {
 
@@ -205,19 +207,13 @@ void GetVimInfomation(CommandContext& ctx) {
 
 void GetLastError(CommandContext& ctx) { ctx.response.u32(ctx.device->lastError); }
 
-// The host file behind a device path below the device's root folder; empty
-// when there is no root or the path leaves it.
-std::string HostPath(const DeviceState& dev, const std::u16string& devicePath) {
-    const std::string& root = dev.Config().rootDir;
-    if (root.empty()) return std::string();
-    std::string path = ToUtf8(devicePath);
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    while (!path.empty() && path.front() == '/') path.erase(path.begin());
-    if (path.empty() || path == ".." || path.find("../") == 0 || path.find("/../") != std::string::npos ||
-        (path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0))
-        return std::string();
-    return root + "/" + path;
+// The host file behind a device path below the device's root folder, by the
+// file services' own rules (links leading out of the root included); empty
+// when the path leaves the root.
+std::string HostPath(DeviceState& dev, const std::u16string& devicePath) {
+    std::filesystem::path host;
+    if (!MapDevicePath(dev.Family<FileFamily>().Root(), devicePath, &host)) return std::string();
+    return host.string();
 }
 
 // VS_FIXEDFILEINFO: signature, structure version, file version (MS, LS),
