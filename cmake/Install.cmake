@@ -66,6 +66,10 @@ else()
       "Folder of Vantro32.dll on the user's PC, as Vantro.reg names it")
   string(REPLACE "/" "\\" dll_path "${VANTRO_WINDOWS_INSTALL_DIR}/Vantro32.dll")
   string(REPLACE "\\" "\\\\" VANTRO_REG_LIBRARY "${dll_path}")
+  # The configuration application is the vantro tool (device info, settings,
+  # files, firmware), shipped in the same folder.
+  string(REPLACE "/" "\\" tool_path "${VANTRO_WINDOWS_INSTALL_DIR}/vantro.exe")
+  string(REPLACE "\\" "\\\\" VANTRO_REG_CONFIG_APP "${tool_path}")
   set(reg_protocols "")
   foreach(p ${VANTRO_PASSTHRU_PROTOCOLS})
     string(REPLACE "=" ";" kv ${p})
@@ -82,17 +86,23 @@ else()
   # The zip of the product: DLL, import library, headers, registration, docs.
   set(zip_dir ${CMAKE_BINARY_DIR}/zip/Vantro)
   set(zip_file ${CMAKE_BINARY_DIR}/Vantro-${PROJECT_VERSION}-win.zip)
+  set(zip_tool "")
+  set(zip_deps vantro)
+  if(TARGET vantro-cli)
+    set(zip_tool $<TARGET_FILE:vantro-cli>)
+    list(APPEND zip_deps vantro-cli)
+  endif()
   add_custom_target(package-zip
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/zip ${zip_file}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_dir}/include
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vantro> $<TARGET_LINKER_FILE:vantro> ${zip_dir}/
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:vantro> $<TARGET_LINKER_FILE:vantro> ${zip_tool} ${zip_dir}/
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_BINARY_DIR}/Vantro.reg ${CMAKE_SOURCE_DIR}/README.md
             ${CMAKE_SOURCE_DIR}/docs/WINDOWS.md ${zip_dir}/
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/Include/vantro ${zip_dir}/include/vantro
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/Include/Tessra ${zip_dir}/include/Tessra
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/zip ${CMAKE_COMMAND} -E tar cf ${zip_file} --format=zip Vantro
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    DEPENDS vantro
+    DEPENDS ${zip_deps}
     BYPRODUCTS ${zip_file}
     COMMENT "Packing ${zip_file}"
     VERBATIM)

@@ -106,6 +106,9 @@ TEST(WinRegistration, RegFileRegistersTheDllForJ2534Applications) {
         const std::string library = ReadString(device, "FunctionLibrary");
         EXPECT_EQ(library.substr(1, 2), ":\\") << library;
         EXPECT_EQ(library.size() > 13 ? library.substr(library.size() - 13) : library, "\\Vantro32.dll");
+        const std::string config = ReadString(device, "ConfigApplication");
+        EXPECT_EQ(config.substr(0, library.size() - 12), library.substr(0, library.size() - 12)) << config;
+        EXPECT_EQ(config.size() > 11 ? config.substr(config.size() - 11) : config, "\\vantro.exe");
         EXPECT_EQ(ReadDword(device, "CAN"), 1u);
         EXPECT_EQ(ReadDword(device, "ISO15765"), 1u);
         EXPECT_EQ(ReadDword(device, "ISO9141"), 1u);
