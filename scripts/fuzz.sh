@@ -18,7 +18,7 @@ seconds=${2:-20}
 build=$(cd "$build" && pwd) || exit 2
 
 targets=(fuzz_sim_paths fuzz_sim_frame_parser fuzz_settings fuzz_response_records fuzz_frame_receiver
-         fuzz_usb_reassembly fuzz_sim_dispatch)
+         fuzz_usb_reassembly fuzz_serial_receive fuzz_sim_dispatch)
 findings="$build/fuzz-findings"
 mkdir -p "$findings"
 work=$(mktemp -d /tmp/vantro-fuzz-XXXXXX)

@@ -480,7 +480,7 @@ struct FileServiceAccess {
             ctx.response.u8(0).u32(0).buf({});
             return;
         }
-        if (Hostile(ctx)) data.resize(static_cast<size_t>(toRead) + kHostileExtraBytes, 0xA5);
+        if (Hostile(ctx)) data.resize(static_cast<size_t>(std::min(toRead, kMaxRead)) + kHostileExtraBytes, 0xA5);
         uint32_t count = static_cast<uint32_t>(data.size());
         if (Take(family.mismatchReads)) ++count;
         ctx.response.u8(1).u32(count).buf(data);

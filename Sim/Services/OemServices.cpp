@@ -33,10 +33,10 @@ namespace sim {
 
 // Event kinds of the log (also used by the pass-thru services).
 constexpr uint32_t kOemEventPowerUp = 1;
-constexpr uint32_t kOemEventConnect = 2;
-constexpr uint32_t kOemEventDisconnect = 3;
-constexpr uint32_t kOemEventSent = 4;
-constexpr uint32_t kOemEventReceived = 5;
+[[maybe_unused]] constexpr uint32_t kOemEventConnect = 2;
+[[maybe_unused]] constexpr uint32_t kOemEventDisconnect = 3;
+[[maybe_unused]] constexpr uint32_t kOemEventSent = 4;
+[[maybe_unused]] constexpr uint32_t kOemEventReceived = 5;
 
 void OemLogAppend(DeviceState& device, uint32_t kind, uint32_t channel, uint32_t protocol,
                   const std::vector<uint8_t>& data);

@@ -215,14 +215,18 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 // Sends a list: the full count, the records only when they fit. A hostile
-// device claims exactly the capacity and sends records beyond it.
+// device claims exactly the capacity and sends records beyond it (up to
+// kHostileListBytes: a capacity from the request must not make the device
+// run out of memory).
+constexpr size_t kHostileListBytes = 1u << 20;
+
 void PutList(CommandContext& ctx, uint32_t capacity, const std::vector<std::vector<uint8_t>>& records,
              size_t recordSize) {
     std::vector<uint8_t> bytes;
     uint32_t count = static_cast<uint32_t>(records.size());
     if (Hostile(ctx)) {
         count = capacity;
-        bytes.assign((static_cast<size_t>(capacity) + 8) * recordSize, 0xA5);
+        bytes.assign(std::min((static_cast<size_t>(capacity) + 8) * recordSize, kHostileListBytes), 0xA5);
     } else if (count <= capacity) {
         for (const auto& r : records) bytes.insert(bytes.end(), r.begin(), r.end());
     }
