@@ -17,19 +17,13 @@
 #include "Bench/Support/Report.h"
 #include "Bench/Support/Rig.h"
 #include "Bench/Support/Stats.h"
+#include "Tests/Support/PassThruMsg.h"
 #include "vantro/j2534.h"
 
 namespace bench {
 namespace {
 
-PASSTHRU_MSG Msg(uint32_t protocol, std::initializer_list<uint8_t> data, uint32_t txFlags = 0) {
-    PASSTHRU_MSG m;
-    std::memset(&m, 0, sizeof m);
-    m.ProtocolID = protocol;
-    m.TxFlags = txFlags;
-    for (uint8_t b : data) m.Data[m.DataSize++] = b;
-    return m;
-}
+using vtest::Msg;
 
 // The floor client's median exchange time (GetMode), in microseconds.
 bool FloorExchange(Rig& rig, double* median, std::string* error) {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test suite of Vantro:
-#   Linux debug, Linux ASan+UBSan, Linux TSan, the Windows i686 product DLL
+#   Linux debug, Linux ASan+UBSan, Linux TSan, the Linux release build, the Windows i686 product DLL
 #   (its export table checked against the table), the Windows x86_64 suites
 #   under wine64, and short fuzzing runs.
 #
-# Usage: scripts/test-all.sh [--quick] [--only linux|asan|tsan|win32|win64|fuzz|demo]...
+# Usage: scripts/test-all.sh [--quick] [--only linux|asan|tsan|release|win32|win64|fuzz|demo]...
 #   --quick   Linux debug only.
 # Missing packages are installed when running as root (Debian); otherwise the
 # parts that need them are skipped and the script says which and why.
@@ -111,6 +111,20 @@ if want tsan; then
   if build_preset linux-tsan; then
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/Tests/tsan.supp" run_ctest linux-tsan
   else failed_parts+=(linux-tsan-build); total_fail=$((total_fail+1)); fi
+  stamp
+fi
+
+# ---- release build ------------------------------------------------------------------
+# The optimised build of the library, the tools and the benchmarks (GCC's -O3
+# warnings differ from -O0's), and the benchmark floor client's own checks.
+# The benchmarks themselves are measurements, not tests: scripts/bench.sh.
+if want release; then
+  if build_preset linux-release; then
+    if [ -x build/linux-release/Bench/vantro-bench-selftest ]; then
+      if build/linux-release/Bench/vantro-bench-selftest --gtest_brief=1; then total_pass=$((total_pass+1));
+      else total_fail=$((total_fail+1)); failed_parts+=(bench-selftest); fi
+    fi
+  else failed_parts+=(linux-release-build); total_fail=$((total_fail+1)); fi
   stamp
 fi
 

@@ -1,4 +1,5 @@
 #include "Bench/Support/ChildMode.h"
+#include "Bench/Support/SimProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,30 +20,7 @@ int RunChild(int argc, char** argv) {
 bool StartChild(const std::vector<std::string>& job, Child* child, std::string* error) {
     std::vector<std::string> args = {"/proc/self/exe", kChildFlag};
     args.insert(args.end(), job.begin(), job.end());
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        *error = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        *error = std::string("fork: ") + std::strerror(errno);
-        close(out[0]);
-        close(out[1]);
-        return false;
-    }
-    if (pid == 0) {
-        dup2(out[1], 1);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    child->pid = pid;
-    child->out = out[0];
-    return true;
+    return SpawnReading(args, &child->pid, &child->out, error);
 }
 
 bool FinishChild(Child& child, int limitMs, std::string* line) {

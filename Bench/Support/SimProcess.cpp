@@ -22,6 +22,33 @@ std::string SimulatorPath() {
 #endif
 }
 
+bool SpawnReading(std::vector<std::string> args, pid_t* pid, int* out, std::string* error) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        *error = std::string("fork: ") + std::strerror(errno);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return false;
+    }
+    if (child == 0) {
+        dup2(pipeFds[1], 1);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    *pid = child;
+    *out = pipeFds[0];
+    return true;
+}
+
 SimProcess::~SimProcess() { Stop(); }
 
 bool SimProcess::Start(const Options& options, std::string* error) {
@@ -44,29 +71,7 @@ bool SimProcess::Start(const Options& options, std::string* error) {
         args.push_back(options.rootDir);
     }
     args.insert(args.end(), options.extra.begin(), options.extra.end());
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        *error = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        *error = std::string("fork: ") + std::strerror(errno);
-        close(out[0]);
-        close(out[1]);
-        return false;
-    }
-    if (pid == 0) {
-        dup2(out[1], 1);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    m_pid = pid;
-    m_stdout = out[0];
+    if (!SpawnReading(args, &m_pid, &m_stdout, error)) return false;
 
     // Reads the simulator's lines until "ready".
     std::string text;

@@ -48,4 +48,8 @@ private:
 
 std::string SimulatorPath();
 
+// Starts args[0] with the arguments after it, its standard output on a pipe
+// whose reading end comes back in *out.
+bool SpawnReading(std::vector<std::string> args, pid_t* pid, int* out, std::string* error);
+
 }  // namespace bench

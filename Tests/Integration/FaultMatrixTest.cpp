@@ -54,6 +54,7 @@
 #include "Sim/Transport/UsbBusServer.h"
 #include "Tessra/CmdCore.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/RawRecords.h"
 #include "vantro/vantro_errors.h"
 #include "vantro/vantro_link.h"
 
@@ -240,28 +241,8 @@ uint32_t CallLimitMs(const MatrixCase& c) {
 
 // ---- the echo -----------------------------------------------------------------------------------
 
-class RawRequest : public CCmdBase {
-public:
-    explicit RawRequest(Bytes body) : CCmdBase(0), m_body(std::move(body)) {}
-    void Write(CCmdWriter& writer) override {
-        if (!m_body.empty()) writer.Write(m_body.data(), static_cast<int32_t>(m_body.size()));
-    }
-    void Read(CCmdReader&) override {}
-
-private:
-    Bytes m_body;
-};
-
-class RawResponse : public CCmdBase {
-public:
-    RawResponse() : CCmdBase(0) {}
-    void Read(CCmdReader& reader) override {
-        bytes.assign(reader.Remaining(), 0);
-        if (!bytes.empty()) reader.Read(bytes.data(), static_cast<int32_t>(bytes.size()));
-    }
-    void Write(CCmdWriter&) override {}
-    Bytes bytes;
-};
+using vtest::RawRequest;
+using vtest::RawResponse;
 
 void Put32(Bytes& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));

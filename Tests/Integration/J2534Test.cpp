@@ -21,6 +21,7 @@
 #include "Pc/Os/OsThread.h"
 #include "Sim/Vehicle/Vehicle.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/PassThruMsg.h"
 #include "Tests/Support/ReportCapture.h"
 #include "vantro/j2534.h"
 
@@ -29,16 +30,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 const char kVin[] = "1VNTR5SM7PA000042";
 
-PASSTHRU_MSG Msg(uint32_t protocol, std::initializer_list<uint8_t> data, uint32_t txFlags = 0) {
-    PASSTHRU_MSG m;
-    std::memset(&m, 0, sizeof m);
-    m.ProtocolID = protocol;
-    m.TxFlags = txFlags;
-    for (uint8_t b : data) m.Data[m.DataSize++] = b;
-    return m;
-}
-
-Bytes DataOf(const PASSTHRU_MSG& m) { return Bytes(m.Data, m.Data + m.DataSize); }
+using vtest::Msg;
+using vtest::DataOf;
 
 Bytes Le32(uint32_t v) {
     return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};

@@ -26,6 +26,7 @@
 #include "Sim/Transport/PtyTransport.h"
 #include "Tessra/CmdCore.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/RawRecords.h"
 #include "vantro/vantro_link.h"
 #include "vantro/vantro_status.h"
 
@@ -37,29 +38,8 @@ constexpr uint32_t kSendTimeout = 0x900d0017;
 constexpr uint32_t kRecvTimeout = 0x900d0018;
 constexpr uint32_t kFaultRate = 20;  // 2 s pass in 100 ms, 10 s in 500 ms
 
-// Requests and responses of any bytes, for ExecuteCommand.
-class RawRequest : public CCmdBase {
-public:
-    explicit RawRequest(Bytes body) : CCmdBase(0), m_body(std::move(body)) {}
-    void Write(CCmdWriter& writer) override {
-        if (!m_body.empty()) writer.Write(m_body.data(), static_cast<int32_t>(m_body.size()));
-    }
-    void Read(CCmdReader&) override {}
-
-private:
-    Bytes m_body;
-};
-
-class RawResponse : public CCmdBase {
-public:
-    RawResponse() : CCmdBase(0) {}
-    void Read(CCmdReader& reader) override {
-        bytes.assign(reader.Remaining(), 0);
-        if (!bytes.empty()) reader.Read(bytes.data(), static_cast<int32_t>(bytes.size()));
-    }
-    void Write(CCmdWriter&) override {}
-    Bytes bytes;
-};
+using vtest::RawRequest;
+using vtest::RawResponse;
 
 Bytes U32(uint32_t v) {
     return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Tests/Support/PassThruMsg.h"
 #include "Tests/Windows/WinSupport.h"
 #include "vantro/j2534.h"
 
@@ -59,16 +60,8 @@ struct PassThruApi {
     }
 };
 
-PASSTHRU_MSG Msg(uint32_t protocol, std::initializer_list<uint8_t> data, uint32_t txFlags = 0) {
-    PASSTHRU_MSG m;
-    std::memset(&m, 0, sizeof m);
-    m.ProtocolID = protocol;
-    m.TxFlags = txFlags;
-    for (uint8_t b : data) m.Data[m.DataSize++] = b;
-    return m;
-}
-
-Bytes DataOf(const PASSTHRU_MSG& m) { return Bytes(m.Data, m.Data + m.DataSize); }
+using vtest::Msg;
+using vtest::DataOf;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
