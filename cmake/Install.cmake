@@ -15,8 +15,11 @@ install(TARGETS vantro EXPORT VantroTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# CmdListPassThru0202.h allocates its list nodes through the library's own
+# platform layer and is not usable outside the library: it stays out.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/Include/vantro ${CMAKE_SOURCE_DIR}/Include/Tessra
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  PATTERN "CmdListPassThru0202.h" EXCLUDE)
 install(EXPORT VantroTargets NAMESPACE Vantro:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Vantro)
 file(WRITE ${CMAKE_BINARY_DIR}/VantroConfig.cmake.in
   "@PACKAGE_INIT@\ninclude(\"\${CMAKE_CURRENT_LIST_DIR}/VantroTargets.cmake\")\n")
@@ -100,6 +103,7 @@ else()
             ${CMAKE_SOURCE_DIR}/docs/WINDOWS.md ${zip_dir}/
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/Include/vantro ${zip_dir}/include/vantro
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/Include/Tessra ${zip_dir}/include/Tessra
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${zip_dir}/include/Tessra/CmdListPassThru0202.h
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/zip ${CMAKE_COMMAND} -E tar cf ${zip_file} --format=zip Vantro
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DEPENDS ${zip_deps}
