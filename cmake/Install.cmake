@@ -48,6 +48,9 @@ if(NOT WIN32)
     endif()
   endforeach()
   set(VANTRO_JSON_PROTOCOLS "${json_protocols}")
+  # The library's path is known only at install time (the prefix): the
+  # placeholder stays in the configured file and the install step fills it.
+  set(VANTRO_LIBRARY_PATH "@VANTRO_LIBRARY_PATH@")
   configure_file(${CMAKE_SOURCE_DIR}/packaging/vantro.json.in ${CMAKE_BINARY_DIR}/vantro.json @ONLY)
   option(VANTRO_INSTALL_PASSTHRU_JSON "Install ~/.passthru/vantro.json" ON)
   if(VANTRO_INSTALL_PASSTHRU_JSON)
