@@ -115,6 +115,7 @@ struct SimDevice::Impl {
     // Output held back by a late Reply.
     Clock::time_point holdUntil{};
     std::vector<std::vector<uint8_t>> held;
+    std::atomic<bool> holding{false};  // held is not empty (read by other threads)
     // Transports to bring back after a close or detach fault.
     std::vector<std::pair<Clock::time_point, FaultKind>> restores;
 
@@ -139,6 +140,7 @@ struct SimDevice::Impl {
     void Write(std::vector<uint8_t> bytes, Clock::time_point now) {
         if (!held.empty() || now < holdUntil) {
             held.push_back(std::move(bytes));
+            holding = true;
             return;
         }
         WriteNow(bytes);
@@ -404,6 +406,7 @@ struct SimDevice::Impl {
             std::vector<std::vector<uint8_t>> out;
             out.swap(held);
             for (const auto& bytes : out) WriteNow(bytes);
+            holding = false;
         }
         for (size_t i = 0; i < restores.size();) {
             if (now >= restores[i].first) {
@@ -551,6 +554,8 @@ void SimDevice::SetTrace(std::function<void(const char* line)> trace) {
 }
 
 void SimDevice::SetClockRate(uint32_t rate) { m_impl->rate = rate ? rate : 1; }
+
+bool SimDevice::HoldsOutput() const { return m_impl->holding; }
 
 SimStats SimDevice::Stats() const {
     std::lock_guard<std::mutex> guard(m_impl->statsLock);

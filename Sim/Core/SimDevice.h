@@ -55,6 +55,8 @@ public:
     // that tests accelerate. 1 = real time.
     void SetClockRate(uint32_t rate);
     SimStats Stats() const;
+    // Output held back behind a late Reply has not gone out yet.
+    bool HoldsOutput() const;
 
 private:
     struct Impl;

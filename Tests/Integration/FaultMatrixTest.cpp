@@ -567,6 +567,15 @@ TEST_P(FaultMatrix, CallEndsWithTheRulesCodeInTimeAndTheNextCallWorks) {
 
     // The fault is gone: the next call succeeds with its own echo.
     device.Faults().Clear();
+    if (fault.kind == sim::FaultKind::Late && fault.on == sim::FaultTarget::Reply) {
+        // A late Reply is still part of the fault after the call gave up: it
+        // goes out when its time comes and, on USB, waits there until the
+        // PC reads again, so the first call after it takes it for its own
+        // first Reply (as with a real device this late). One call clears
+        // the line; its result is the fault's, not checked here.
+        ASSERT_TRUE(WaitFor([&] { return !device.HoldsOutput(); }, 10000)) << "the late Reply goes out";
+        Echo(EchoData(seed++), HangLimitMs(4 * 4000, kCalmRate));
+    }
     if (fault.kind == sim::FaultKind::ClosePort) {
         ASSERT_TRUE(WaitFor([&] { return s_bench->pty->Generation() > generation && s_bench->pty->IsOpen(); }, 10000))
             << "the port comes back";
