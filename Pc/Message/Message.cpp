@@ -395,6 +395,12 @@ uint32_t CMessage::CheckTimeouts() {
     return result;
 }
 
+void CMessage::FailResponseWait(int line) {
+    StoreError(m_dwExchangeError, QXR_ERROR_RECV_TIMEOUT);
+    Report(QXR_ERROR_RECV_TIMEOUT, line);
+    vos::EventSet(m_hResponseEvent);
+}
+
 uint32_t CMessage::CheckTimeoutsLocked() {
     const uint32_t now = vos::OsGetTickCount();
     // Limits are added in unsigned 32-bit arithmetic, like the tick count.
@@ -407,17 +413,12 @@ uint32_t CMessage::CheckTimeoutsLocked() {
             }
             break;
         case kStateReceiving:
-            if (now > static_cast<uint32_t>(m_dwLastActivity + kResponseTimeoutMs)) {
-                StoreError(m_dwExchangeError, QXR_ERROR_RECV_TIMEOUT);
-                Report(QXR_ERROR_RECV_TIMEOUT, kLineRecvTimeoutReceiving);
-                vos::EventSet(m_hResponseEvent);
-            }
+            if (now > static_cast<uint32_t>(m_dwLastActivity + kResponseTimeoutMs))
+                FailResponseWait(kLineRecvTimeoutReceiving);
             break;
         case kStateWaiting:
             if (now > static_cast<uint32_t>(m_dwLastActivity + kResponseTimeoutMs)) {
-                StoreError(m_dwExchangeError, QXR_ERROR_RECV_TIMEOUT);
-                Report(QXR_ERROR_RECV_TIMEOUT, kLineRecvTimeoutWaiting);
-                vos::EventSet(m_hResponseEvent);
+                FailResponseWait(kLineRecvTimeoutWaiting);
             } else {
                 BuildFrame(kFramePoll, nullptr, 0);
                 SignalLink();

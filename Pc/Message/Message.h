@@ -98,6 +98,9 @@ private:
     // transmit thread it wakes does not block on that lock at once.
     uint32_t FrameReceivedLocked(const uint8_t* frame, uint32_t size);
     uint32_t CheckTimeoutsLocked();
+    // The response did not come or stopped coming in time: 0x900d0018,
+    // reported with this line, and the response event set.
+    void FailResponseWait(int line);
     vos::OsHandle TakeLinkSignal();
 
     mutable vos::OsCriticalSection m_csState;

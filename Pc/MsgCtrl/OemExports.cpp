@@ -6,6 +6,7 @@
 
 #include "Lib/Omnel/Omnel.h"
 #include "Pc/MsgCtrl/CommExchange.h"
+#include "Pc/MsgCtrl/PassThru0202Text.h"
 #include "Pc/MsgCtrl/PassThruState.h"
 #include "Tessra/CmdListOem.h"
 #include "vantro/vantro_errors.h"
@@ -23,22 +24,6 @@ constexpr uint32_t kCodeGetLogStatus = 82;
 constexpr uint32_t kCodeSeekLog = 83;
 constexpr uint32_t kCodeReadVersion = 86;
 
-// Copies a received text into a caller buffer of 80 units: the bytes as they
-// came (their length taken modulo 65536), or, when they do not fit, 79 units
-// and a terminator. False when the text had to be cut.
-bool CopyText(VWCHAR* out, const CCmdString& text) {
-    const uint32_t capacity = VANTRO_PASSTHRU0202_TEXT_UNITS * sizeof(VWCHAR);
-    uint32_t length = text.GetLength() & 0xFFFFu;
-    if (!out || length == 0) return true;
-    if (length <= capacity) {
-        std::memcpy(out, text.GetBytes(), length);
-        return true;
-    }
-    std::memcpy(out, text.GetBytes(), capacity - sizeof(VWCHAR));
-    out[VANTRO_PASSTHRU0202_TEXT_UNITS - 1] = 0;
-    return false;
-}
-
 }  // namespace
 
 VANTRO_API uint32_t VANTRO_STDCALL PassThruOemReadVersion(VWCHAR* pText1, VWCHAR* pText2,
@@ -47,9 +32,9 @@ VANTRO_API uint32_t VANTRO_STDCALL PassThruOemReadVersion(VWCHAR* pText1, VWCHAR
     PassThruOemReadVersionResponse response;
     uint32_t status = MapExchangeResult(ExecuteCommand(kCodeReadVersion, &request, &response, 0, 1));
     if (status != 0) return status;
-    bool whole = CopyText(pText1, response.Text1);
-    whole = CopyText(pText2, response.Text2) && whole;
-    whole = CopyText(pText3, response.Text3) && whole;
+    bool whole = CopyPassThruText(pText1, response.Text1);
+    whole = CopyPassThruText(pText2, response.Text2) && whole;
+    whole = CopyPassThruText(pText3, response.Text3) && whole;
     if (!whole) ErrReportf(QXR_ERROR_BUFFER_TOO_SMALL, "[PC]%s(%d):", kSource, kLineVersionTextCut);
     return response.Result;
 }

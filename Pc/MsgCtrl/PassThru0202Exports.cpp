@@ -10,6 +10,7 @@
 
 #include "Lib/Omnel/Omnel.h"
 #include "Pc/MsgCtrl/CommExchange.h"
+#include "Pc/MsgCtrl/PassThru0202Text.h"
 #include "Pc/MsgCtrl/PassThruState.h"
 #include "Tessra/CmdListPassThru0202.h"
 #include "vantro/j2534.h"
@@ -157,22 +158,6 @@ uint32_t WriteWorker(uint8_t code, uint32_t channelId, PASSTHRU_MSG* pMsg, uint3
     }
     if (cut) ReportCut(kLineWriteAnswerCut);
     return response.Result;
-}
-
-// Copies a received text into a caller buffer of 80 units: the bytes as they
-// came (their length taken modulo 65536), or 79 units and a terminator when
-// they do not fit. False when the text had to be cut.
-bool CopyText(VWCHAR* out, const CCmdString& text) {
-    const uint32_t capacity = VANTRO_PASSTHRU0202_TEXT_UNITS * sizeof(VWCHAR);
-    uint32_t length = text.GetLength() & 0xFFFFu;
-    if (!out || length == 0) return true;
-    if (length <= capacity) {
-        std::memcpy(out, text.GetBytes(), length);
-        return true;
-    }
-    std::memcpy(out, text.GetBytes(), capacity - sizeof(VWCHAR));
-    out[VANTRO_PASSTHRU0202_TEXT_UNITS - 1] = 0;
-    return false;
 }
 
 // Widens a short ANSI text, terminator included.
@@ -346,7 +331,7 @@ VANTRO_API uint32_t VANTRO_STDCALL PassThruOemGetLastError(VWCHAR* pErrorDescrip
     PassThruOemGetLastErrorResponse response;
     uint32_t status = MapExchangeResult(ExecuteCommand(kCodeOemGetLastError, &request, &response, 0, 1));
     if (status != 0) return status;
-    if (!CopyText(pErrorDescription, response.ErrorDescription)) ReportCut(kLineOemErrorTextCut);
+    if (!CopyPassThruText(pErrorDescription, response.ErrorDescription)) ReportCut(kLineOemErrorTextCut);
     return response.Result;
 }
 
