@@ -4,6 +4,9 @@
 # Usage: scripts/fuzz.sh BUILD_DIR [SECONDS]
 #   BUILD_DIR  a build of the linux-fuzz preset (clang, VANTRO_BUILD_FUZZ=ON)
 #   SECONDS    time per target (default 20)
+#   VANTRO_FUZZ_SEED  libFuzzer's seed (default 1, so that a CI run explores
+#              the same way each time; 0 lets libFuzzer pick one, for long
+#              exploring runs)
 #
 # Each target starts from its seed corpus in Fuzz/corpus/<target>/ (copied, so
 # that the seeds in the tree stay as they are) and runs for SECONDS. A crash,
@@ -39,7 +42,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus"
   [ -d "$root/Fuzz/corpus/$t" ] && cp "$root/Fuzz/corpus/$t"/* "$corpus"/ 2>/dev/null
   log="$work/$t.log"
-  "$bin" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -print_final_stats=1 \
+  "$bin" -seed="${VANTRO_FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -print_final_stats=1 \
          -artifact_prefix="$findings/$t-" "$corpus" >"$log" 2>&1
   rc=$?
   runs=$(grep -E "^stat::number_of_executed_units" "$log" | awk '{print $2}')
@@ -48,7 +51,8 @@ for t in "${targets[@]}"; do
     echo "== $t: ok, ${runs:-?} inputs in ${seconds} s, coverage ${cov:-?}, corpus $(ls "$corpus" | wc -l)"
   else
     echo "== $t: FAILED (exit $rc); findings in $findings"
-    grep -E "ERROR|SUMMARY|runtime error|Test unit written|escapes" "$log" | head -20
+    # The finding, its stack and the input (libFuzzer prints small ones in base64).
+    sed -n '/ERROR\|runtime error\|escapes/,$p' "$log" | grep -vE '^#[0-9]+[[:space:]]+(NEW|REDUCE|pulse|INITED)' | head -60
     failed+=("$t")
     [ "$t" = fuzz_sim_paths ] && { echo "stopping: a device path escapes the simulator's root"; exit 1; }
   fi

@@ -49,6 +49,13 @@ DispatchResult Dispatch(const ServiceTable& table, DeviceState& device, const ui
     return result;
 }
 
+Handler CutShortWhenHostile(void (*handler)(CommandContext&)) {
+    return [handler](CommandContext& ctx) {
+        handler(ctx);
+        if (ctx.Hostile() && !ctx.refused) ctx.response.data().resize(ctx.response.size() / 2);
+    };
+}
+
 void RegisterAllServices(ServiceTable& table) {
     RegisterStatusServices(table);
     RegisterFileServices(table);

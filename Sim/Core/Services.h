@@ -4,6 +4,7 @@
 // the status byte) with WireOut, or refuses the command.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -29,6 +30,8 @@ struct CommandContext {
     // Convenience: the state of a family.
     template <class T>
     T& Family();
+    // The device answers with more than the PC asked for (SimConfig::hostile).
+    bool Hostile() const;
 };
 
 using Handler = std::function<void(CommandContext&)>;
@@ -45,6 +48,18 @@ public:
 private:
     std::map<uint32_t, Handler> m_handlers;
 };
+
+// A hostile answer sized by the request: what was asked for, but at most
+// kHostileAskedMax bytes of it, plus the excess. A count in a request never
+// makes the device allocate gigabytes.
+constexpr size_t kHostileAskedMax = 1u << 20;
+inline size_t HostileSize(uint32_t asked, size_t excess) {
+    return (asked < kHostileAskedMax ? asked : kHostileAskedMax) + excess;
+}
+
+// A handler that a hostile device carries out but whose answer it cuts short:
+// only the first half of the record arrives.
+Handler CutShortWhenHostile(void (*handler)(CommandContext&));
 
 // Refusal code for a command the device does not know.
 constexpr uint32_t kRefuseUnknownCommand = 0x0000E001;
@@ -72,4 +87,5 @@ template <class T>
 T& CommandContext::Family() {
     return device->Family<T>();
 }
+inline bool CommandContext::Hostile() const { return device && device->Config().hostile; }
 }  // namespace sim

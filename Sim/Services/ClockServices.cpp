@@ -302,16 +302,6 @@ void SetTimeZoneInformation(CommandContext& ctx) {
 
 }  // namespace
 
-// A hostile device (SimConfig::hostile) carries out every clock command but
-// cuts its answer short: only the first half of the record arrives.
-static Handler CutShortWhenHostile(void (*handler)(CommandContext&)) {
-    return [handler](CommandContext& ctx) {
-        handler(ctx);
-        if (ctx.device && ctx.device->Config().hostile && !ctx.refused)
-            ctx.response.data().resize(ctx.response.size() / 2);
-    };
-}
-
 void RegisterClockServices(ServiceTable& table) {
     table.Register(0x04, CutShortWhenHostile(GetSystemTime));
     table.Register(0x05, CutShortWhenHostile(SetSystemTime));

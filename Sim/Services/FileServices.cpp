@@ -191,7 +191,6 @@ void PutFindFields(WireOut& out, const FindEntry& e) {
     out.wstr(e.name);
 }
 
-bool Hostile(const CommandContext& ctx) { return ctx.device && ctx.device->Config().hostile; }
 
 }  // namespace
 
@@ -375,7 +374,7 @@ struct FileServiceAccess {
             e.size = ec ? 0 : static_cast<uint64_t>(size);
         }
         e.name = ToUtf16(host.filename().u8string());
-        if (Hostile(ctx) && e.name.size() < kHostileNameUnits) e.name.resize(kHostileNameUnits, u'x');
+        if (ctx.Hostile() && e.name.size() < kHostileNameUnits) e.name.resize(kHostileNameUnits, u'x');
         return e;
     }
 
@@ -480,7 +479,7 @@ struct FileServiceAccess {
             ctx.response.u8(0).u32(0).buf({});
             return;
         }
-        if (Hostile(ctx)) data.resize(static_cast<size_t>(std::min(toRead, kMaxRead)) + kHostileExtraBytes, 0xA5);
+        if (ctx.Hostile()) data.resize(static_cast<size_t>(std::min(toRead, kMaxRead)) + kHostileExtraBytes, 0xA5);
         uint32_t count = static_cast<uint32_t>(data.size());
         if (Take(family.mismatchReads)) ++count;
         ctx.response.u8(1).u32(count).buf(data);

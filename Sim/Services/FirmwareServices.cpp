@@ -130,7 +130,7 @@ struct FirmwareServiceAccess {
         if (TakeOne(family.corruptChecksum)) checksum = static_cast<uint8_t>(checksum + 1);
         const std::u16string& name = s.file.name;
         // A hostile device claims a name far longer than it sends.
-        bool hostile = ctx.device && ctx.device->Config().hostile;
+        bool hostile = ctx.Hostile();
         ctx.response.u32(0)
             .u16(hostile ? 0xFFFF : static_cast<uint16_t>((name.size() + 1) * 2))
             .wstr(name)

@@ -44,7 +44,6 @@ constexpr uint32_t kHostileDataSize = 4200;
 // The device's own answer for the DLL version it is asked about.
 const char kDeviceDllVersion[] = "00.00";
 
-bool Hostile(CommandContext& ctx) { return ctx.device->Config().hostile; }
 
 // A message with all its fields; false when DataSize is beyond 4128.
 bool TakeMessage(WireIn& in, PtMessage* m) {
@@ -109,7 +108,7 @@ void Disconnect(CommandContext& ctx) {
 void PutMessages(CommandContext& ctx, uint32_t status, uint32_t asked, const std::vector<PtMessage>& messages) {
     ctx.response.u32(status);
     if (status != pt::kNoError && status != pt::kErrTimeout) return;
-    if (Hostile(ctx)) {
+    if (ctx.Hostile()) {
         const uint32_t protocolId = messages.empty() ? pt::kCan : messages.front().protocolId;
         ctx.response.u32(asked + 2);
         for (uint32_t i = 0; i < asked + 2; ++i) PutMessage(ctx.response, HostileMessage(protocolId));
@@ -172,7 +171,7 @@ void StartPeriodic(CommandContext& ctx) {
     ctx.response.u32(status);
     if (status != pt::kNoError) return;
     ctx.response.u32(msgId);
-    PutMessage(ctx.response, Hostile(ctx) ? HostileMessage(m.protocolId) : m);
+    PutMessage(ctx.response, ctx.Hostile() ? HostileMessage(m.protocolId) : m);
 }
 
 void StopPeriodic(CommandContext& ctx) {
@@ -202,7 +201,7 @@ void StartFilter(CommandContext& ctx) {
     if (status != pt::kNoError) return;
     ctx.response.u32(filterId).u8(present);
     for (int i = 0; i < 3; ++i)
-        if (present & (1u << i)) PutMessage(ctx.response, Hostile(ctx) ? HostileMessage(msgs[i].protocolId) : msgs[i]);
+        if (present & (1u << i)) PutMessage(ctx.response, ctx.Hostile() ? HostileMessage(msgs[i].protocolId) : msgs[i]);
 }
 
 void StopFilter(CommandContext& ctx) {
@@ -221,14 +220,14 @@ void SetProgVoltage(CommandContext& ctx) {
 
 void ReadVersion(CommandContext& ctx) {
     ctx.response.u32(pt::kNoError);
-    PutText(ctx.response, Vehicle::FirmwareVersion(), Hostile(ctx));
-    PutText(ctx.response, kDeviceDllVersion, Hostile(ctx));
-    PutText(ctx.response, Vehicle::ApiVersion(), Hostile(ctx));
+    PutText(ctx.response, Vehicle::FirmwareVersion(), ctx.Hostile());
+    PutText(ctx.response, kDeviceDllVersion, ctx.Hostile());
+    PutText(ctx.response, Vehicle::ApiVersion(), ctx.Hostile());
 }
 
 void GetLastError(CommandContext& ctx) {
     ctx.response.u32(pt::kNoError);
-    PutText(ctx.response, TheVehicle(ctx).LastError(), Hostile(ctx));
+    PutText(ctx.response, TheVehicle(ctx).LastError(), ctx.Hostile());
 }
 
 // ---- Ioctl ----------------------------------------------------------------------------
@@ -267,7 +266,7 @@ void Ioctl(CommandContext& ctx) {
         }
         status = vehicle.GetConfig(channelId, &params);
         if (status != pt::kNoError) break;
-        const uint32_t extra = Hostile(ctx) ? 3 : 0;
+        const uint32_t extra = ctx.Hostile() ? 3 : 0;
         out.u32(count + extra);
         for (const PtConfig& p : params) out.u32(p.parameter).u32(p.value);
         for (uint32_t i = 0; i < extra; ++i) out.u32(0xEE00 + i).u32(0xDEAD0000 + i);
@@ -294,7 +293,7 @@ void Ioctl(CommandContext& ctx) {
         std::vector<uint8_t> keyBytes;
         status = vehicle.FiveBaudInit(channelId, address, &keyBytes);
         if (status != pt::kNoError) break;
-        if (Hostile(ctx)) keyBytes.resize(std::min<uint32_t>(capacity, 64) + 8, 0x5A);
+        if (ctx.Hostile()) keyBytes.resize(std::min<uint32_t>(capacity, 64) + 8, 0x5A);
         out.u32(static_cast<uint32_t>(keyBytes.size())).bytes(keyBytes);
         break;
     }
@@ -313,7 +312,7 @@ void Ioctl(CommandContext& ctx) {
         }
         PtMessage answer;
         status = vehicle.FastInit(channelId, request, &answer);
-        if (status == pt::kNoError) PutMessage(out, Hostile(ctx) ? HostileMessage(answer.protocolId) : answer);
+        if (status == pt::kNoError) PutMessage(out, ctx.Hostile() ? HostileMessage(answer.protocolId) : answer);
         break;
     }
     case pt::kClearTxBuffer:

@@ -140,16 +140,6 @@ void LogPutMsg(CommandContext& ctx) {
 
 }  // namespace
 
-// A hostile device (SimConfig::hostile) carries out every log command but
-// cuts its answer short: only the first half of the record arrives.
-static Handler CutShortWhenHostile(void (*handler)(CommandContext&)) {
-    return [handler](CommandContext& ctx) {
-        handler(ctx);
-        if (ctx.device && ctx.device->Config().hostile && !ctx.refused)
-            ctx.response.data().resize(ctx.response.size() / 2);
-    };
-}
-
 void RegisterLogServices(ServiceTable& table) {
     table.Register(0x15, CutShortWhenHostile(LogInit));
     table.Register(0x16, CutShortWhenHostile(LogClose));

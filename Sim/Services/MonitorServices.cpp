@@ -60,7 +60,7 @@ void GetDiagCode(CommandContext& ctx) {
     if (!ctx.request.ok()) return;
     std::vector<uint8_t> code;
     uint32_t result = 0;
-    if (ctx.device->Config().hostile) {
+    if (ctx.Hostile()) {
         code.assign(kHostileSize, 0xC3);
     } else if (!ctx.Family<Dlc12Family>().connected) {
         result = kDlcNotConnected;
@@ -81,7 +81,7 @@ void GetDiagCode(CommandContext& ctx) {
 void EchoRecord(CommandContext& ctx) {
     std::vector<uint8_t> record = ctx.request.bytes(ctx.request.remaining());
     // A hostile device cuts the record short: its last byte never comes.
-    if (ctx.device->Config().hostile && !record.empty()) record.pop_back();
+    if (ctx.Hostile() && !record.empty()) record.pop_back();
     ctx.response.bytes(record);
 }
 

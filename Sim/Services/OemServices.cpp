@@ -148,7 +148,7 @@ std::u16string LongText(size_t units) {
 }
 
 void ReadVersion(CommandContext& ctx) {
-    if (ctx.device->Config().hostile) {
+    if (ctx.Hostile()) {
         ctx.response.u32(kStatusNoError).wstr(LongText(300)).wstr(LongText(300)).wstr(LongText(300));
         return;
     }
@@ -165,7 +165,7 @@ void ReadLog(CommandContext& ctx) {
     } else if (!ctx.Family<OemLogFamily>().Read(&entry)) {
         result = kErrBufferEmpty;
     }
-    if (ctx.device->Config().hostile) {
+    if (ctx.Hostile()) {
         entry.data.assign(10000, 0xD7);
         entry.values[5] = 10000;
     }

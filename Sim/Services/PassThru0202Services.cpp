@@ -99,7 +99,6 @@ private:
     std::map<uint32_t, Extra> m_extra;
 };
 
-bool Hostile(const CommandContext& ctx) { return ctx.device->Config().hostile; }
 Vehicle& TheVehicle(CommandContext& ctx) { return ctx.Family<Vehicle>(); }
 
 // A channel the vehicle knows (it answers a question about its data rate).
@@ -185,7 +184,7 @@ void Read(CommandContext& ctx, bool noLength) {
         ReadMsg(ctx.request, &ignored, &dataSize);
     }
     if (!ctx.request.ok()) return;
-    if (Hostile(ctx)) {
+    if (ctx.Hostile()) {
         PutMsgAnswer(ctx.response, pt::kNoError, HostileMsgs(asked), false, true);
         return;
     }
@@ -208,7 +207,7 @@ void Write(CommandContext& ctx) {
         msgs.push_back(std::move(m));
     }
     if (!ctx.request.ok()) return;
-    if (Hostile(ctx)) {
+    if (ctx.Hostile()) {
         PutMsgAnswer(ctx.response, pt::kNoError, HostileMsgs(numMsgs), false, true);
         return;
     }
@@ -232,7 +231,7 @@ void Write(CommandContext& ctx) {
 }
 
 void GetLastError(CommandContext& ctx) {
-    if (Hostile(ctx)) {
+    if (ctx.Hostile()) {
         ctx.response.u32(pt::kNoError).wstr(std::u16string(300, u'E'));
         return;
     }
@@ -275,7 +274,7 @@ void Ioctl(CommandContext& ctx) {
                 else if (result == pt::kNoError)
                     result = status;
             }
-            if (Hostile(ctx))
+            if (ctx.Hostile())
                 for (int i = 0; i < 5; ++i) known.push_back(PtConfig{0xEE, 0xEE});
             tail.u32(static_cast<uint32_t>(known.size())).u32(static_cast<uint32_t>(known.size()));
             for (const PtConfig& p : known) tail.u32(p.parameter).u32(p.value);
@@ -308,7 +307,7 @@ void Ioctl(CommandContext& ctx) {
             } else {
                 result = vehicle.FastInit(channel, in, &out);
             }
-            if (Hostile(ctx)) out.data.assign(9000, 0x5F);
+            if (ctx.Hostile()) out.data.assign(9000, 0x5F);
             PutMsg(tail, out, static_cast<uint32_t>(out.data.size()), true);
             break;
         }

@@ -445,10 +445,10 @@ void RegQueryValueEx(CommandContext& ctx) {
         ctx.response.u32(error).u32(0).buf(kNoData).u32(0);
         return;
     }
-    if (ctx.device->Config().hostile) {
+    if (ctx.Hostile()) {
         // Success with far more data than the PC has room for.
         std::vector<uint8_t> more = value->data;
-        more.resize(static_cast<size_t>(dataSize) + 4096, 0xEE);
+        more.resize(HostileSize(dataSize, 4096), 0xEE);
         ctx.response.u32(kErrorSuccess).u32(value->type).buf(more).u32(static_cast<uint32_t>(more.size()));
         return;
     }

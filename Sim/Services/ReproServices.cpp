@@ -202,7 +202,6 @@ private:
     Run m_run;
 };
 
-bool Hostile(const CommandContext& ctx) { return ctx.device->Config().hostile; }
 
 void PutPadded(std::vector<uint8_t>& out, const std::string& text, size_t size) {
     const size_t n = std::min(text.size(), size - 1);
@@ -216,17 +215,15 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 
 // Sends a list: the full count, the records only when they fit. A hostile
 // device claims exactly the capacity and sends records beyond it (up to
-// kHostileListBytes: a capacity from the request must not make the device
-// run out of memory).
-constexpr size_t kHostileListBytes = 1u << 20;
+// kHostileAskedMax bytes).
 
 void PutList(CommandContext& ctx, uint32_t capacity, const std::vector<std::vector<uint8_t>>& records,
              size_t recordSize) {
     std::vector<uint8_t> bytes;
     uint32_t count = static_cast<uint32_t>(records.size());
-    if (Hostile(ctx)) {
+    if (ctx.Hostile()) {
         count = capacity;
-        bytes.assign(std::min((static_cast<size_t>(capacity) + 8) * recordSize, kHostileListBytes), 0xA5);
+        bytes.assign(std::min((static_cast<size_t>(capacity) + 8) * recordSize, kHostileAskedMax), 0xA5);
     } else if (count <= capacity) {
         for (const auto& r : records) bytes.insert(bytes.end(), r.begin(), r.end());
     }
@@ -459,7 +456,7 @@ void ReadVehicleIdNumber(CommandContext& ctx) {
     const std::string vin = ctx.Family<Vehicle>().Data().vin;
     std::vector<uint8_t> data;
     uint32_t result = 0;
-    if (Hostile(ctx)) {
+    if (ctx.Hostile()) {
         data.assign(5000, 'V');
     } else if (selector1 == 0) {
         PutPadded(data, vin, kVinRecordSize);

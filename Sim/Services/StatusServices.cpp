@@ -126,7 +126,7 @@ void GetVoltage(CommandContext& ctx) {
 void GetAppPath(CommandContext& ctx) {
     // A hostile path is longer than 65535 bytes, beyond the 16-bit length
     // the PC takes.
-    ctx.response.u32(0).wstr(ctx.device->Config().hostile ? HugeText(40000) : std::u16string(kAppPath));
+    ctx.response.u32(0).wstr(ctx.Hostile() ? HugeText(40000) : std::u16string(kAppPath));
 }
 
 void KernelIoControl(CommandContext& ctx) {
@@ -164,7 +164,7 @@ void KernelIoControl(CommandContext& ctx) {
             break;
     }
     if (hostile) {
-        out.assign(outSize + 4096, 0xEE);  // more than the PC asked for
+        out.assign(HostileSize(outSize, 4096), 0xEE);  // more than the PC asked for
     } else if (out.size() > outSize) {
         out.resize(outSize);
     }
