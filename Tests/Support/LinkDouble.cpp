@@ -173,13 +173,14 @@ std::vector<Bytes> ScriptedDevice::OnPcFrame(const Bytes& frame) {
     const uint8_t type = frame[1];
     const Bytes payload(frame.begin() + 4, frame.end() - 2);
 
+    std::unique_lock<std::mutex> lock(m_lock);
     if (type == kPoll) {
         ++m_polls;
-        out.push_back(MakePollAnswer(m_pollState));
+        // A device that has started its response no longer answers Polls.
+        if (m_txIndex >= m_txFrames.size()) out.push_back(MakePollAnswer(m_pollState));
         return out;
     }
 
-    std::unique_lock<std::mutex> lock(m_lock);
     if (type == kReply) {
         // The PC's Reply to a response frame.
         m_pcReplies.push_back(frame);
@@ -299,18 +300,22 @@ bool LinkEndpoint::Feed(const Bytes& frame) {
 }
 
 bool LinkEndpoint::ReleaseResponse() {
+    std::lock_guard<std::mutex> output(m_outputLock);
     Bytes first = m_device.ReleaseResponse();
     return !first.empty() && Feed(first);
 }
 
-std::vector<Bytes> LinkEndpoint::OnWritten(const Bytes& frame) {
+void LinkEndpoint::OnWritten(const Bytes& frame, LinkDouble& link) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_written.push_back(frame);
         m_cv.notify_all();
     }
-    if (m_silent) return {};
-    return m_device.OnPcFrame(frame);
+    if (m_silent) return;
+    // The device's answers leave in the order it makes them: a response the
+    // test releases meanwhile goes after them.
+    std::lock_guard<std::mutex> output(m_outputLock);
+    for (const Bytes& answer : m_device.OnPcFrame(frame)) link.Deliver(answer);
 }
 
 std::vector<Bytes> LinkEndpoint::Written() const {
@@ -440,7 +445,7 @@ uint32_t LinkDouble::TransmitThread() {
                 slot->Length = 0;
             }
             if (frame.empty()) continue;
-            for (const Bytes& answer : m_endpoint.OnWritten(frame)) Deliver(answer);
+            m_endpoint.OnWritten(frame, *this);
             if (ends) m_pMessage->OnFrameSent();
         } else if (wait == vos::kWaitTimeout) {
             if (m_pMessage->GetPendingFrame(&slot) == 0)

@@ -48,7 +48,8 @@ Bytes FromHex(const std::string& hex);
 // The device: answers every request frame with a Reply (ACK, or NAK with the
 // set code), joins the request, asks the handler for the response message
 // and sends it frame by frame, each after the PC's ACK of the one before and
-// again after a NAK; answers every Poll with 06 and its poll state. Runs on
+// again after a NAK; answers every Poll with 06 and its poll state until its
+// response starts. Runs on
 // the link's transmit thread; the frames it returns go to the PC.
 class ScriptedDevice {
 public:
@@ -141,7 +142,8 @@ private:
     friend class LinkBench;
     void Attach(LinkDouble* link);
     void Detach(LinkDouble* link);
-    std::vector<Bytes> OnWritten(const Bytes& frame);
+    // Records a frame the PC wrote and delivers the device's answers to it.
+    void OnWritten(const Bytes& frame, LinkDouble& link);
     bool WaitWriteGate(const std::atomic<bool>& stop);
 
     const uint32_t m_commDevice;
@@ -151,6 +153,8 @@ private:
     std::atomic<bool> m_noObject{false};
     ScriptedDevice m_device;
 
+    // Orders the device's output: answers to PC frames and released responses.
+    std::mutex m_outputLock;
     mutable std::mutex m_lock;
     mutable std::condition_variable m_cv;
     std::vector<Bytes> m_written;
