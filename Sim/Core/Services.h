@@ -50,11 +50,17 @@ private:
 };
 
 // A hostile answer sized by the request: what was asked for, but at most
-// kHostileAskedMax bytes of it, plus the excess. A count in a request never
-// makes the device allocate gigabytes.
+// kHostileAskedMax bytes of it, plus the excess. A size or count in a request
+// never makes the device allocate gigabytes (nor wraps around).
 constexpr size_t kHostileAskedMax = 1u << 20;
 inline size_t HostileSize(uint32_t asked, size_t excess) {
     return (asked < kHostileAskedMax ? asked : kHostileAskedMax) + excess;
+}
+// The same for a number of messages or records: at most kHostileCountMax of
+// what was asked, plus the excess.
+constexpr uint32_t kHostileCountMax = 256;
+inline uint32_t HostileCount(uint32_t asked, uint32_t excess) {
+    return (asked < kHostileCountMax ? asked : kHostileCountMax) + excess;
 }
 
 // A handler that a hostile device carries out but whose answer it cuts short:

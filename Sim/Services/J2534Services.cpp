@@ -110,8 +110,9 @@ void PutMessages(CommandContext& ctx, uint32_t status, uint32_t asked, const std
     if (status != pt::kNoError && status != pt::kErrTimeout) return;
     if (ctx.Hostile()) {
         const uint32_t protocolId = messages.empty() ? pt::kCan : messages.front().protocolId;
-        ctx.response.u32(asked + 2);
-        for (uint32_t i = 0; i < asked + 2; ++i) PutMessage(ctx.response, HostileMessage(protocolId));
+        const uint32_t count = HostileCount(asked, 2);
+        ctx.response.u32(count);
+        for (uint32_t i = 0; i < count; ++i) PutMessage(ctx.response, HostileMessage(protocolId));
         return;
     }
     ctx.response.u32(static_cast<uint32_t>(messages.size()));

@@ -137,7 +137,7 @@ void PutMsgAnswer(WireOut& out, uint32_t result, const std::vector<PtMessage>& m
 }
 
 std::vector<PtMessage> HostileMsgs(uint32_t asked) {
-    std::vector<PtMessage> msgs(asked + 3);
+    std::vector<PtMessage> msgs(HostileCount(asked, 3));
     for (PtMessage& m : msgs) {
         m.protocolId = pt::kCan;
         m.data.assign(5000, 0xB6);
