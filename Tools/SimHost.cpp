@@ -182,10 +182,7 @@ bool SimHost::Start(const SimOptions& options, std::string* error) {
     }
     // A test that runs the library's clock faster runs the device with it.
     const uint32_t rate = vos::OsGetClockRate();
-    if (rate > 1) {
-        s.device->SetClockRate(rate);
-        s.device->State().Family<sim::Vehicle>().SetClockRate(rate);
-    }
+    if (rate > 1) s.device->SetClockRate(rate);
 
     s.bus.reset(new sim::UsbBusServer(*s.device, static_cast<uint16_t>(config.vendorId),
                                       static_cast<uint16_t>(config.productId)));

@@ -29,6 +29,7 @@
 #include "Sim/Core/FaultPlan.h"
 #include "Sim/Core/FrameCodec.h"
 #include "Sim/Core/Services.h"
+#include "Sim/Vehicle/Vehicle.h"
 
 namespace sim {
 
@@ -553,7 +554,11 @@ void SimDevice::SetTrace(std::function<void(const char* line)> trace) {
     m_impl->trace = std::move(trace);
 }
 
-void SimDevice::SetClockRate(uint32_t rate) { m_impl->rate = rate ? rate : 1; }
+void SimDevice::SetClockRate(uint32_t rate) {
+    m_impl->rate = rate ? rate : 1;
+    // The vehicle's time-outs run on the same clock.
+    State().Family<Vehicle>().SetClockRate(rate);
+}
 
 bool SimDevice::HoldsOutput() const { return m_impl->holding; }
 

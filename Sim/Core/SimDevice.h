@@ -51,8 +51,8 @@ public:
     void SetTrace(std::function<void(const char* line)> trace);
 
     // The device's time runs `rate` times faster than real time (its working
-    // times, late answers and its own time-outs), to match a library clock
-    // that tests accelerate. 1 = real time.
+    // times, late answers, its own time-outs and the vehicle's), to match a
+    // library clock that tests accelerate. 1 = real time.
     void SetClockRate(uint32_t rate);
     SimStats Stats() const;
     // Output held back behind a late Reply has not gone out yet.

@@ -529,11 +529,14 @@ TEST_F(ManyClients, EightProcessesShareOneDeviceAndSurviveAKilledOne) {
         EXPECT_LT(r.maxMs, kVictimWorkMs + 20000u) << "child " << i;
         // A process being killed still has its read of the device open for a
         // moment after the kernel gave its mutex away: the device's Reply to
-        // the next exchange can go to that read. The next exchange then fails
-        // with 0x900d0017 (or is retried), right after the kill. Nothing
-        // else may fail.
+        // the next exchange can go to that read, and the next exchange then
+        // fails with 0x900d0017 (or is retried). Or the victim's late answer
+        // reaches the next exchange, which takes it as a frame it did not
+        // expect (0x900d0007). Either right after the kill; nothing else may
+        // fail.
         for (const FailedCall& f : r.failures) {
-            EXPECT_EQ(f.code, 0x900d0017u) << "child " << i << ": a call failed with 0x" << std::hex << f.code;
+            EXPECT_TRUE(f.code == 0x900d0017u || f.code == 0x900d0007u)
+                << "child " << i << ": a call failed with 0x" << std::hex << f.code;
             EXPECT_GE(f.atUs, killedAtUs) << "child " << i << ": a call failed before the kill";
             EXPECT_LT(f.atUs, killedAtUs + 10000000) << "child " << i << ": a call failed long after the kill";
             ++lostReplies;
