@@ -16,6 +16,7 @@
 #include "Tessra/CmdIo.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/ReportCapture.h"
+#include "Tests/Support/WideText.h"
 #include "vantro/vantro.h"
 
 namespace {
@@ -24,12 +25,7 @@ using Bytes = std::vector<uint8_t>;
 
 const char kApi[] = "Pc/MsgCtrl/PcMsgCtrlAPI";
 
-// A text as the exports take it (VWCHAR is wchar_t on Windows).
-std::basic_string<VWCHAR> Wide(const char16_t* text) {
-    std::basic_string<VWCHAR> out;
-    for (; *text; ++text) out.push_back(static_cast<VWCHAR>(*text));
-    return out;
-}
+using vtest::Wide;
 
 // An application's record, built from the record library as docs/RECORDS.md
 // shows: the response reads the same fields the request writes.

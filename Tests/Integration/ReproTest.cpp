@@ -13,6 +13,7 @@
 #include "Sim/Vehicle/Vehicle.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/ReportCapture.h"
+#include "Tests/Support/WideText.h"
 #include "vantro/vantro.h"
 
 namespace {
@@ -21,12 +22,7 @@ using Bytes = std::vector<uint8_t>;
 
 const char kApi[] = "Pc/MsgCtrl/PcMsgCtrlAPI";
 
-// A text as the exports take it (VWCHAR is wchar_t on Windows).
-std::basic_string<VWCHAR> Wide(const char16_t* text) {
-    std::basic_string<VWCHAR> out;
-    for (; *text; ++text) out.push_back(static_cast<VWCHAR>(*text));
-    return out;
-}
+using vtest::Wide;
 constexpr uint32_t kBusy = 0x0303;
 constexpr uint32_t kUnknownSystem = 0x0304;
 constexpr uint32_t kNoRun = 0x0306;

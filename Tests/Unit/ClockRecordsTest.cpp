@@ -11,15 +11,7 @@
 
 namespace {
 
-using svctest::Accepted;
-using svctest::Bytes;
-using svctest::Decode;
-using svctest::Encode;
-using svctest::QueueDevice;
-using svctest::Refused;
-using svctest::Wire;
-
-const char kApi[] = "Pc/MsgCtrl/PcMsgCtrlAPI";
+using namespace svctest;
 
 VSYSTEMTIME Time(uint16_t y, uint16_t mo, uint16_t dow, uint16_t d, uint16_t h, uint16_t mi, uint16_t s,
                  uint16_t ms) {

@@ -9,15 +9,7 @@
 
 namespace {
 
-using svctest::Accepted;
-using svctest::Bytes;
-using svctest::Encode;
-using svctest::QueueDevice;
-using svctest::Refused;
-using svctest::W;
-using svctest::Wire;
-
-const char kApi[] = "Pc/MsgCtrl/PcMsgCtrlAPI";
+using namespace svctest;
 
 TEST(DeviceLogRecords, RequestsCarryNameOrMessage) {
     LogInitRequest init;

@@ -19,6 +19,11 @@ namespace svctest {
 
 using vtest::Bytes;
 
+// Where the device-service exports report their failures.
+constexpr char kApi[] = "Pc/MsgCtrl/PcMsgCtrlAPI";
+// The refusal code the scripted device answers with.
+constexpr uint32_t kRefusal = 0x0000E001;
+
 // A UTF-16 literal as the exports take it (VWCHAR is wchar_t on Windows).
 inline const VWCHAR* W(const char16_t* text) { return reinterpret_cast<const VWCHAR*>(text); }
 
@@ -82,6 +87,16 @@ inline uint32_t Decode(const Bytes& message, CCmdCore& record, uint32_t* unread 
     MsgReader reader;
     reader.SetBuffer(message.data(), static_cast<uint32_t>(message.size()));
     reader.ReadCommand(&record);
+    if (unread) *unread = reader.Remaining();
+    return reader.GetLastError();
+}
+
+// Reads a record from raw field bytes (no command header); the reader's
+// error, and how many bytes were left unread.
+inline uint32_t ReadFields(const Bytes& fields, CCmdCore& record, uint32_t* unread = nullptr) {
+    CCmdReader reader;
+    reader.SetBuffer(fields.data(), static_cast<uint32_t>(fields.size()));
+    reader.Read(&record);
     if (unread) *unread = reader.Remaining();
     return reader.GetLastError();
 }

@@ -5,15 +5,13 @@
 
 #include "Pc/Os/OsClock.h"
 #include "Pc/Os/OsTypes.h"
+#include "Tests/Support/OsTestSupport.h"
 
 namespace {
 
-using RealClock = std::chrono::steady_clock;
+using vtest::ClockRate;
 
-struct ClockRate {
-    explicit ClockRate(uint32_t rate) { vos::OsSetClockRate(rate); }
-    ~ClockRate() { vos::OsSetClockRate(1); }
-};
+using RealClock = std::chrono::steady_clock;
 
 int64_t RealMsSince(RealClock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - start).count();

@@ -9,31 +9,15 @@
 
 #include "Pc/Os/OsClock.h"
 #include "Pc/Os/OsEvent.h"
+#include "Tests/Support/OsTestSupport.h"
 
 namespace {
 
+using vtest::ClockRate;
+using vtest::Event;
+using vtest::WaitUntil;
+
 using RealClock = std::chrono::steady_clock;
-
-struct ClockRate {
-    explicit ClockRate(uint32_t rate) { vos::OsSetClockRate(rate); }
-    ~ClockRate() { vos::OsSetClockRate(1); }
-};
-
-struct Event {
-    explicit Event(bool manual, bool set = false) : h(vos::EventCreate(manual, set)) {}
-    ~Event() { vos::EventClose(h); }
-    vos::OsHandle h;
-};
-
-template <class Cond>
-bool WaitUntil(Cond cond, int realMs = 5000) {
-    auto end = RealClock::now() + std::chrono::milliseconds(realMs);
-    while (!cond()) {
-        if (RealClock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 TEST(OsEvent, ManualResetStaysSignalledUntilReset) {
     Event e(true);

@@ -15,6 +15,7 @@
 #include "Pc/Os/OsEvent.h"
 #include "Pc/Os/OsSerial.h"
 #include "Pc/Os/OsThread.h"
+#include "Tests/Support/OsTestSupport.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -25,43 +26,13 @@
 
 namespace fs = std::filesystem;
 
-// The sanitizers of GCC 12 do not follow cancellation unwinding: ThreadSanitizer
-// loses track of a thread cancelled inside one of its interceptors and then
-// reports its correctly locked accesses as races; AddressSanitizer trips over
-// the red zones of the unwound frames. Tests that cancel a blocked thread
-// run without them.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define VTEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-#define VTEST_SANITIZED 1
-#endif
-#endif
-#if defined(VTEST_SANITIZED)
-#define SKIP_CANCELLATION_UNDER_SANITIZERS() GTEST_SKIP() << "thread cancellation is beyond the sanitizers"
-#else
-#define SKIP_CANCELLATION_UNDER_SANITIZERS() (void)0
-#endif
-
 namespace {
+
+using vtest::ClockRate;
+using vtest::WaitUntil;
 
 using RealClock = std::chrono::steady_clock;
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
-
-struct ClockRate {
-    explicit ClockRate(uint32_t rate) { vos::OsSetClockRate(rate); }
-    ~ClockRate() { vos::OsSetClockRate(1); }
-};
-
-template <class Cond>
-bool WaitUntil(Cond cond, int realMs = 5000) {
-    auto end = RealClock::now() + std::chrono::milliseconds(realMs);
-    while (!cond()) {
-        if (RealClock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 vos::OsCommTimeouts Timeouts(uint32_t interval, uint32_t multiplier, uint32_t constant, uint32_t writeConstant = 0) {
     vos::OsCommTimeouts t;

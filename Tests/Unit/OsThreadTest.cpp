@@ -10,33 +10,13 @@
 #include "Pc/Os/OsCritSec.h"
 #include "Pc/Os/OsEvent.h"
 #include "Pc/Os/OsThread.h"
-
-// The sanitizers of GCC 12 do not follow cancellation unwinding: ThreadSanitizer
-// loses track of a thread cancelled inside one of its interceptors and then
-// reports its correctly locked accesses as races; AddressSanitizer trips over
-// the red zones of the unwound frames. Tests that cancel a blocked thread
-// run without them.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define VTEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-#define VTEST_SANITIZED 1
-#endif
-#endif
-#if defined(VTEST_SANITIZED)
-#define SKIP_CANCELLATION_UNDER_SANITIZERS() GTEST_SKIP() << "thread cancellation is beyond the sanitizers"
-#else
-#define SKIP_CANCELLATION_UNDER_SANITIZERS() (void)0
-#endif
+#include "Tests/Support/OsTestSupport.h"
 
 namespace {
 
-constexpr uint32_t kStillActive = 259;
+using vtest::ClockRate;
 
-struct ClockRate {
-    explicit ClockRate(uint32_t rate) { vos::OsSetClockRate(rate); }
-    ~ClockRate() { vos::OsSetClockRate(1); }
-};
+constexpr uint32_t kStillActive = 259;
 
 uint32_t ReturnArg(void* arg) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)); }
 

@@ -12,42 +12,18 @@
 #include "Tessra/CmdListMonitor.h"
 #include "Tessra/CmdListOem.h"
 #include "Tessra/CmdListPassThru0202.h"
+#include "Tests/Unit/DeviceServiceBytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Little-endian fields, built without the record classes.
-struct W {
-    Bytes b;
-    W& u8(uint8_t v) { b.push_back(v); return *this; }
-    W& u16(uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
-    W& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
-    W& raw(const Bytes& r) { b.insert(b.end(), r.begin(), r.end()); return *this; }
-    operator Bytes() const { return b; }
-};
-
-Bytes Encode(uint32_t code, CCmdCore& record, uint32_t* error = nullptr) {
-    MsgWriter writer;
-    writer.WriteCommand(code, &record);
-    if (error) *error = writer.GetLastError();
-    if (!writer.GetBuffer()) return Bytes();
-    return Bytes(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
-}
-
-// Reads a record from raw field bytes (no header); the reader's error and
-// the bytes left.
-uint32_t ReadFields(const Bytes& fields, CCmdCore& record, uint32_t* unread = nullptr) {
-    CCmdReader reader;
-    reader.SetBuffer(fields.data(), static_cast<uint32_t>(fields.size()));
-    reader.Read(&record);
-    if (unread) *unread = reader.Remaining();
-    return reader.GetLastError();
-}
+using svctest::Bytes;
+using svctest::Encode;
+using svctest::ReadFields;
+using svctest::Wire;
 
 // A MsgRecord on the wire: six u32 and the Data buffer.
-W MsgWire(uint32_t p, uint32_t rx, uint32_t tx, uint32_t ts, uint32_t ds, uint32_t edi, const Bytes& data) {
-    W w;
+Wire MsgWire(uint32_t p, uint32_t rx, uint32_t tx, uint32_t ts, uint32_t ds, uint32_t edi, const Bytes& data) {
+    Wire w;
     w.u32(p).u32(rx).u32(tx).u32(ts).u32(ds).u32(edi).u32(static_cast<uint32_t>(data.size())).raw(data);
     return w;
 }
@@ -103,7 +79,7 @@ TEST(PassThru0202Records, ListsKeepInsertionOrderAndWriteCountThenElements) {
     EXPECT_EQ(list.Count(), 3u);
     EXPECT_EQ(list.At(3), nullptr);
     EXPECT_EQ(list.At(1)->Parameter, 0x101u);
-    Bytes expected = W().u8(0x21).u32(3).u32(0x100).u32(0x200).u32(0x101).u32(0x201).u32(0x102).u32(0x202);
+    Bytes expected = Wire().u8(0x21).u32(3).u32(0x100).u32(0x200).u32(0x101).u32(0x201).u32(0x102).u32(0x202);
     EXPECT_EQ(Encode(0x21, list), expected);
     list.Clear();
     EXPECT_EQ(list.Count(), 0u);
@@ -114,7 +90,7 @@ TEST(PassThru0202Records, ReadingAListReplacesWhatItHeld) {
     MsgRecordList list;
     list.Append();
     list.Append();
-    Bytes fields = W().u32(1).raw(MsgWire(6, 0, 0x40, 99, 2, 2, {0x7E, 0x01}));
+    Bytes fields = Wire().u32(1).raw(MsgWire(6, 0, 0x40, 99, 2, 2, {0x7E, 0x01}));
     uint32_t unread = 1;
     ASSERT_EQ(ReadFields(fields, list, &unread), 0u);
     EXPECT_EQ(unread, 0u);
@@ -130,14 +106,14 @@ TEST(PassThru0202Records, ReadingAListReplacesWhatItHeld) {
 TEST(PassThru0202Records, ACountBeyondTheDataFailsTheReadWithoutRunningAway) {
     ConfigRecordList list;
     // Count 0xFFFFFFFF, one pair: the second element finds no bytes.
-    Bytes fields = W().u32(0xFFFFFFFF).u32(1).u32(2);
+    Bytes fields = Wire().u32(0xFFFFFFFF).u32(1).u32(2);
     EXPECT_EQ(ReadFields(fields, list), kTessraShortRead);
     EXPECT_LE(list.Count(), 2u);
 }
 
 TEST(PassThru0202Records, AnElementThatCannotBeAllocatedSetsOutOfMemory) {
     MsgRecordList list;
-    Bytes fields = W().u32(2).raw(MsgWire(1, 2, 3, 4, 0, 5, {})).raw(MsgWire(1, 2, 3, 4, 0, 5, {}));
+    Bytes fields = Wire().u32(2).raw(MsgWire(1, 2, 3, 4, 0, 5, {})).raw(MsgWire(1, 2, 3, 4, 0, 5, {}));
     vos::SetAllocFailHook([](size_t size) { return size == MsgRecordList::ElementBlockSize(); });
     uint32_t error = ReadFields(fields, list);
     vos::SetAllocFailHook(nullptr);
@@ -157,7 +133,7 @@ TEST(PassThru0202Records, ConnectAndDisconnectBytes) {
     EXPECT_EQ(Encode(65, disconnect), (Bytes{0x41, 4, 3, 2, 1}));
 
     PassThruConnectResponse response;
-    ASSERT_EQ(ReadFields(W().u32(3).u32(0x77), response), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(3).u32(0x77), response), 0u);
     EXPECT_EQ(response.Result, 3u);
     EXPECT_EQ(response.ChannelID, 0x77u);
 }
@@ -169,7 +145,7 @@ TEST(PassThru0202Records, MessageRequestCarriesItsListAfterTheTimeout) {
     request.Timeout = 100;
     Fill(*request.Msgs.At(request.Msgs.Append()), 0x10, {0x01});
     Fill(*request.Msgs.At(request.Msgs.Append()), 0x20, {});
-    Bytes expected = W()
+    Bytes expected = Wire()
                          .u8(0x43)
                          .u32(2)
                          .u32(2)
@@ -182,7 +158,7 @@ TEST(PassThru0202Records, MessageRequestCarriesItsListAfterTheTimeout) {
 
 TEST(PassThru0202Records, MessageResponseFieldsArePresentWhateverTheResult) {
     PassThruReadMsgsResponse response;
-    Bytes fields = W().u32(0x10).u32(1).u32(1).raw(MsgWire(5, 1, 0, 42, 1, 0, {0x55}));
+    Bytes fields = Wire().u32(0x10).u32(1).u32(1).raw(MsgWire(5, 1, 0, 42, 1, 0, {0x55}));
     uint32_t unread = 1;
     ASSERT_EQ(ReadFields(fields, response, &unread), 0u);
     EXPECT_EQ(unread, 0u);
@@ -196,7 +172,7 @@ TEST(PassThru0202Records, OemErrorTextTravelsAsAWideString) {
     PassThruOemGetLastErrorRequest request;
     EXPECT_EQ(Encode(73, request), (Bytes{0x49}));
     PassThruOemGetLastErrorResponse response;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(4).u16('E').u16(0), response), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(4).u16('E').u16(0), response), 0u);
     EXPECT_EQ(response.ErrorDescription.GetLength(), 4u);
     EXPECT_EQ(response.ErrorDescription.GetData()[0], u'E');
 }
@@ -210,64 +186,64 @@ TEST(PassThru0202Records, IoctlRequestFormsFollowTheId) {
     ConfigRecord& pair = *request.Configs.At(request.Configs.Append());
     pair.Parameter = 3;
     pair.Value = 1;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(1).u32(1).u32(1).u32(3).u32(1));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(1).u32(1).u32(1).u32(3).u32(1));
 
     request.IoctlID = 4;
     request.Address = 0x33;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(4).u8(0x33));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(4).u8(0x33));
 
     request.IoctlID = 5;
     Fill(request.Msg, 0x40, {0xC1});
     EXPECT_EQ(Encode(75, request),
-              (Bytes)W().u8(0x4B).u32(1).u32(5).raw(MsgWire(0x40, 0x41, 0x42, 0x43, 1, 0x45, {0xC1})));
+              (Bytes)Wire().u8(0x4B).u32(1).u32(5).raw(MsgWire(0x40, 0x41, 0x42, 0x43, 1, 0x45, {0xC1})));
 
     request.IoctlID = 8;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(8));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(8));
 
     request.IoctlID = 0x10000;
     request.Bytes[0] = 1;
     request.Bytes[1] = 2;
     request.Bytes[2] = 3;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(0x10000).u8(1).u8(2).u8(3));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(0x10000).u8(1).u8(2).u8(3));
 
     request.IoctlID = 0x10001;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(0x10001));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(0x10001));
 
     request.IoctlID = 0x10002;
     request.Words[0] = 0x1111;
     request.Words[1] = 0x2222;
     request.Words[2] = 0x3333;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(0x10002).u16(0x1111).u16(0x2222).u16(0x3333));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(0x10002).u16(0x1111).u16(0x2222).u16(0x3333));
 
     request.IoctlID = 0x10003;
     request.Value = 0xCAFEF00D;
-    EXPECT_EQ(Encode(75, request), (Bytes)W().u8(0x4B).u32(1).u32(0x10003).u32(0xCAFEF00D));
+    EXPECT_EQ(Encode(75, request), (Bytes)Wire().u8(0x4B).u32(1).u32(0x10003).u32(0xCAFEF00D));
 }
 
 TEST(PassThru0202Records, IoctlResponseReadsTheTailOfTheEchoedId) {
     PassThruIoctlResponse config;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(1).u32(2).u32(2).u32(1).u32(500000).u32(3).u32(0), config), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(1).u32(2).u32(2).u32(1).u32(500000).u32(3).u32(0), config), 0u);
     EXPECT_EQ(config.NumOfParams, 2u);
     ASSERT_EQ(config.Configs.Count(), 2u);
     EXPECT_EQ(config.Configs.At(0)->Value, 500000u);
 
     PassThruIoctlResponse keys;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(4).u8(0x08).u8(0x09), keys), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(4).u8(0x08).u8(0x09), keys), 0u);
     EXPECT_EQ(keys.KeyByte1, 0x08);
     EXPECT_EQ(keys.KeyByte2, 0x09);
 
     PassThruIoctlResponse word;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(0x10001).u16(12600), word), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(0x10001).u16(12600), word), 0u);
     EXPECT_EQ(word.Word, 12600);
 
     PassThruIoctlResponse value;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(0x10002).u32(0xABCDEF01), value), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(0x10002).u32(0xABCDEF01), value), 0u);
     EXPECT_EQ(value.Value, 0xABCDEF01u);
 
     // An ID without a tail reads nothing more.
     PassThruIoctlResponse plain;
     uint32_t unread = 0;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(7).u32(0xFFFFFFFF), plain, &unread), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(7).u32(0xFFFFFFFF), plain, &unread), 0u);
     EXPECT_EQ(unread, 4u);
 }
 
@@ -288,7 +264,7 @@ TEST(OemRecords, LogRequestsCarryTheirArguments) {
 
 TEST(OemRecords, LogEntryIsSevenValuesThenTheData) {
     PassThruOemReadLogResponse response;
-    W w;
+    Wire w;
     w.u32(0x10);
     for (uint32_t i = 1; i <= 7; ++i) w.u32(i * 0x01010101u);
     w.u32(2).u8(0xAB).u8(0xCD);
@@ -298,7 +274,7 @@ TEST(OemRecords, LogEntryIsSevenValuesThenTheData) {
     ASSERT_EQ(response.Data.GetLength(), 2u);
 
     PassThruOemGetLogStatusResponse status;
-    ASSERT_EQ(ReadFields(W().u32(0x12).u32(64).u32(3).u32(64), status), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0x12).u32(64).u32(3).u32(64), status), 0u);
     EXPECT_EQ(status.StatusValue(0), 64u);
     EXPECT_EQ(status.StatusValue(1), 3u);
 }
@@ -316,7 +292,7 @@ TEST(Dlc12Records, GetDiagCodeRequestIsThreeBytes) {
     EXPECT_EQ(Encode(0x327F, disconnect), (Bytes{0x7F, 0x32}));
 
     DLC12GetDiagCodeResponse response;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(3).u8(1).u8(2).u8(3), response), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(3).u8(1).u8(2).u8(3), response), 0u);
     EXPECT_EQ(response.DiagCode.GetLength(), 3u);
 }
 

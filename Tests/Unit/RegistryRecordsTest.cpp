@@ -11,17 +11,9 @@
 
 namespace {
 
-using svctest::Accepted;
-using svctest::Bytes;
-using svctest::Decode;
-using svctest::Encode;
-using svctest::QueueDevice;
-using svctest::Refused;
-using svctest::W;
-using svctest::Wire;
+using namespace svctest;
 
 constexpr uint32_t kHklm = 0x80000002;
-constexpr uint32_t kRefusal = 0x0000E001;
 
 TEST(RegistryRecords, RequestsCarryKeyNamesAndData) {
     RegCreateKeyExRequest create;

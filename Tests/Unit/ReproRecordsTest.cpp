@@ -8,41 +8,17 @@
 
 #include "Pc/MsgCtrl/MsgWriter.h"
 #include "Tessra/CmdListRepro.h"
+#include "Tests/Unit/DeviceServiceBytes.h"
+#include "Tests/Support/WideText.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using svctest::Bytes;
+using svctest::Encode;
+using svctest::ReadFields;
+using svctest::Wire;
 
-// A text as the exports take it (VWCHAR is wchar_t on Windows).
-std::basic_string<VWCHAR> Wide(const char16_t* text) {
-    std::basic_string<VWCHAR> out;
-    for (; *text; ++text) out.push_back(static_cast<VWCHAR>(*text));
-    return out;
-}
-
-struct W {
-    Bytes b;
-    W& u8(uint8_t v) { b.push_back(v); return *this; }
-    W& u16(uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
-    W& u32(uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
-    W& raw(const Bytes& r) { b.insert(b.end(), r.begin(), r.end()); return *this; }
-    operator Bytes() const { return b; }
-};
-
-Bytes Encode(uint32_t code, CCmdCore& record) {
-    MsgWriter writer;
-    writer.WriteCommand(code, &record);
-    if (!writer.GetBuffer()) return Bytes();
-    return Bytes(writer.GetBuffer(), writer.GetBuffer() + writer.GetSize());
-}
-
-uint32_t ReadFields(const Bytes& fields, CCmdCore& record, uint32_t* unread = nullptr) {
-    CCmdReader reader;
-    reader.SetBuffer(fields.data(), static_cast<uint32_t>(fields.size()));
-    reader.Read(&record);
-    if (unread) *unread = reader.Remaining();
-    return reader.GetLastError();
-}
+using vtest::Wide;
 
 TEST(ReproRecords, RequestsOfCodes96To101) {
     CCmdBase plain(0);
@@ -56,7 +32,7 @@ TEST(ReproRecords, RequestsOfCodes96To101) {
     numbers.Selector = 1;
     numbers.Capacity = 4;
     numbers.Option = 2;
-    EXPECT_EQ(Encode(98, numbers), (Bytes)W().u8(0x62).u32(1).u32(4).u32(2));
+    EXPECT_EQ(Encode(98, numbers), (Bytes)Wire().u8(0x62).u32(1).u32(4).u32(2));
 
     // Spare 0, the name with its terminator, the three parameters.
     ReproReprogrammingRequest run;
@@ -64,7 +40,7 @@ TEST(ReproRecords, RequestsOfCodes96To101) {
     run.Param1 = 1;
     run.Param2 = 2;
     run.Param3 = 3;
-    EXPECT_EQ(Encode(99, run), (Bytes)W().u8(0x63).u32(0).u32(6).u16('A').u16('B').u16(0).u32(1).u32(2).u32(3));
+    EXPECT_EQ(Encode(99, run), (Bytes)Wire().u8(0x63).u32(0).u32(6).u16('A').u16('B').u16(0).u32(1).u32(2).u32(3));
     ReproVerifyRequest verify;
     verify.Name = Wide(u"AB").c_str();
     verify.Param1 = 1;
@@ -91,12 +67,12 @@ TEST(ReproRecords, RequestsOfTheSystemCommandsUseTwoByteCodes) {
     numbers.Selector1 = 2;
     numbers.Selector2 = 1;
     numbers.Capacity = 3;
-    EXPECT_EQ(Encode(0x457F, numbers), (Bytes)W().u8(0x7F).u8(0x45).u32(2).u32(1).u32(3));
+    EXPECT_EQ(Encode(0x457F, numbers), (Bytes)Wire().u8(0x7F).u8(0x45).u32(2).u32(1).u32(3));
 
     ReproGetAllProgramInfoOsRequest info;
     info.Selector = 0xFFFFFFFF;
     info.Capacity = 2;
-    EXPECT_EQ(Encode(0x467F, info), (Bytes)W().u8(0x7F).u8(0x46).u32(0xFFFFFFFF).u32(2));
+    EXPECT_EQ(Encode(0x467F, info), (Bytes)Wire().u8(0x7F).u8(0x46).u32(0xFFFFFFFF).u32(2));
 
     ReproReprogrammingOsRequest run;
     run.Param1 = 1;
@@ -104,17 +80,17 @@ TEST(ReproRecords, RequestsOfTheSystemCommandsUseTwoByteCodes) {
     run.Param3 = 3;
     run.Param4 = 4;
     run.Param5 = 5;
-    EXPECT_EQ(Encode(0x477F, run), (Bytes)W().u8(0x7F).u8(0x47).u32(1).u32(2).u32(3).u32(4).u32(5));
+    EXPECT_EQ(Encode(0x477F, run), (Bytes)Wire().u8(0x7F).u8(0x47).u32(1).u32(2).u32(3).u32(4).u32(5));
 
     ReproSetParentSoftwareInfoOsRequest parent;
     parent.Value1 = 2;
     parent.Value2 = 0x1234;
-    EXPECT_EQ(Encode(0x4C7F, parent), (Bytes)W().u8(0x7F).u8(0x4C).u32(2).u32(0x1234));
+    EXPECT_EQ(Encode(0x4C7F, parent), (Bytes)Wire().u8(0x7F).u8(0x4C).u32(2).u32(0x1234));
 
     ReproReadVehicleIdNumberOsRequest vin;
     vin.Selector1 = 0;
     vin.Selector2 = 7;
-    EXPECT_EQ(Encode(0x4D7F, vin), (Bytes)W().u8(0x7F).u8(0x4D).u32(0).u32(7));
+    EXPECT_EQ(Encode(0x4D7F, vin), (Bytes)Wire().u8(0x7F).u8(0x4D).u32(0).u32(7));
 
     ReproCheckNeedParentSoftwareInfoOsRequest need;
     need.Selector = 2;
@@ -125,7 +101,7 @@ TEST(ReproRecords, EntryListResponsesReadCountSpareBufferAndStatus) {
     ReproReadSoftwareNumberOsResponse numbers;
     Bytes entries(72, 0x31);
     uint32_t unread = 1;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(2).u32(0xEEEE).u32(72).raw(entries).u32(1), numbers, &unread), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(2).u32(0xEEEE).u32(72).raw(entries).u32(1), numbers, &unread), 0u);
     EXPECT_EQ(unread, 0u);
     EXPECT_EQ(numbers.EntryCount, 2u);
     EXPECT_EQ(numbers.Spare, 0xEEEEu);
@@ -134,18 +110,18 @@ TEST(ReproRecords, EntryListResponsesReadCountSpareBufferAndStatus) {
 
     // Without Status: the system list and the saved numbers.
     ReproGetSystemListOsResponse systems;
-    ASSERT_EQ(ReadFields(W().u32(0).u32(5).u32(0).u32(0), systems, &unread), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0).u32(5).u32(0).u32(0), systems, &unread), 0u);
     EXPECT_EQ(unread, 0u);
     EXPECT_EQ(systems.EntryCount, 5u);
 
     ReproGetProgressOsResponse progress;
-    ASSERT_EQ(ReadFields(W().u32(0x306).u32(40).u32(2), progress), 0u);
+    ASSERT_EQ(ReadFields(Wire().u32(0x306).u32(40).u32(2), progress), 0u);
     EXPECT_EQ(progress.Result, 0x306u);
     EXPECT_EQ(progress.Progress, 40u);
     EXPECT_EQ(progress.Detail, 2u);
 
     ReproGetProgressResponse simple;
-    EXPECT_NE(ReadFields(W().u32(0), simple), 0u);  // Progress missing
+    EXPECT_NE(ReadFields(Wire().u32(0), simple), 0u);  // Progress missing
 }
 
 TEST(ReproRecords, ResponsesStartCleared) {
@@ -157,7 +133,7 @@ TEST(ReproRecords, ResponsesStartCleared) {
     ReproReprogrammingRequest run;
     EXPECT_EQ(run.Name.GetLength(), 0u);
     // An empty name still sends its (zero) length.
-    EXPECT_EQ(Encode(99, run), (Bytes)W().u8(0x63).u32(0).u32(0).u32(0).u32(0).u32(0));
+    EXPECT_EQ(Encode(99, run), (Bytes)Wire().u8(0x63).u32(0).u32(0).u32(0).u32(0).u32(0));
 }
 
 }  // namespace

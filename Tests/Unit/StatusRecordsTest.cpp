@@ -17,17 +17,7 @@
 
 namespace {
 
-using svctest::Accepted;
-using svctest::Bytes;
-using svctest::Decode;
-using svctest::Encode;
-using svctest::QueueDevice;
-using svctest::Refused;
-using svctest::W;
-using svctest::Wire;
-
-const char kApi[] = "Pc/MsgCtrl/PcMsgCtrlAPI";
-constexpr uint32_t kRefusal = 0x0000E001;
+using namespace svctest;
 
 // ---- records ---------------------------------------------------------------------
 
