@@ -55,10 +55,13 @@
 #include "Tessra/CmdCore.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/RawRecords.h"
+#include "Tests/Support/Wait.h"
 #include "vantro/vantro_errors.h"
 #include "vantro/vantro_link.h"
 
 namespace {
+
+using vtest::WaitUntil;
 
 using Bytes = std::vector<uint8_t>;
 using RealClock = std::chrono::steady_clock;
@@ -357,16 +360,6 @@ EchoResult Echo(const Bytes& data, uint32_t realLimitMs) {
     return shared->out;
 }
 
-template <class Pred>
-bool WaitFor(Pred pred, uint32_t realMs) {
-    const auto end = RealClock::now() + std::chrono::milliseconds(realMs);
-    while (!pred()) {
-        if (RealClock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // ---- the devices ----------------------------------------------------------------------------------
 
 // A simulated device with its own root folder.
@@ -573,15 +566,15 @@ TEST_P(FaultMatrix, CallEndsWithTheRulesCodeInTimeAndTheNextCallWorks) {
         // PC reads again, so the first call after it takes it for its own
         // first Reply (as with a real device this late). One call clears
         // the line; its result is the fault's, not checked here.
-        ASSERT_TRUE(WaitFor([&] { return !device.HoldsOutput(); }, 10000)) << "the late Reply goes out";
+        ASSERT_TRUE(WaitUntil([&] { return !device.HoldsOutput(); }, 10000)) << "the late Reply goes out";
         Echo(EchoData(seed++), HangLimitMs(4 * 4000, kCalmRate));
     }
     if (fault.kind == sim::FaultKind::ClosePort) {
-        ASSERT_TRUE(WaitFor([&] { return s_bench->pty->Generation() > generation && s_bench->pty->IsOpen(); }, 10000))
+        ASSERT_TRUE(WaitUntil([&] { return s_bench->pty->Generation() > generation && s_bench->pty->IsOpen(); }, 10000))
             << "the port comes back";
     }
     if (fault.kind == sim::FaultKind::DetachUsb) {
-        ASSERT_TRUE(WaitFor([&] { return s_bench->usbReplugs > replugs; }, 10000)) << "the device comes back";
+        ASSERT_TRUE(WaitUntil([&] { return s_bench->usbReplugs > replugs; }, 10000)) << "the device comes back";
     }
     const Bytes after = EchoData(seed++);
     r = Echo(after, HangLimitMs(4 * 4000, kCalmRate));

@@ -20,6 +20,7 @@
 #include "Pc/Os/OsDebug.h"
 #include "Pc/Os/OsThread.h"
 #include "Sim/Vehicle/Vehicle.h"
+#include "Tests/Support/Bytes.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/PassThruMsg.h"
 #include "Tests/Support/ReportCapture.h"
@@ -27,21 +28,14 @@
 
 namespace {
 
+using vtest::Le32;
+using vtest::Cat;
+
 using Bytes = std::vector<uint8_t>;
 const char kVin[] = "1VNTR5SM7PA000042";
 
 using vtest::Msg;
 using vtest::DataOf;
-
-Bytes Le32(uint32_t v) {
-    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 std::string Tid() {
     char text[16];

@@ -38,6 +38,7 @@
 #include "Tests/Support/ChildProcess.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/ReportCapture.h"
+#include "Tests/Support/Wait.h"
 #include "vantro/vantro_errors.h"
 #include "vantro/vantro_link.h"
 #include "vantro/vantro_monitor.h"
@@ -45,6 +46,8 @@
 #include "vantro/vantro_status.h"
 
 namespace {
+
+using vtest::WaitUntil;
 
 using RealClock = std::chrono::steady_clock;
 
@@ -410,16 +413,6 @@ VTEST_CHILD_ROLE(soakClient) {
 
 // ---- the test ----------------------------------------------------------------------------
 
-template <class Pred>
-bool WaitFor(Pred pred, uint32_t ms) {
-    const auto end = RealClock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (RealClock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 struct ChildResult {
     bool present = false;
     uint32_t calls = 0, abandonedCalls = 0, abandonedReports = 0, wrong = 0, maxMs = 0;
@@ -505,7 +498,7 @@ TEST_F(ManyClients, EightProcessesShareOneDeviceAndSurviveAKilledOne) {
 
     // The victim is inside its exchange, holding the mutex, once the device
     // works on its command.
-    ASSERT_TRUE(WaitFor([&] { return device->Faults().Fired(sim::FaultKind::Late) >= 1; }, 20000))
+    ASSERT_TRUE(WaitUntil([&] { return device->Faults().Fired(sim::FaultKind::Late) >= 1; }, 20000))
         << "the victim's exchange began";
     const int64_t killedAtUs = SharedNowUs();
     vtest::KillChild(children[victim]);

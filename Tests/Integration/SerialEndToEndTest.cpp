@@ -25,12 +25,18 @@
 #include "Sim/Core/SimDevice.h"
 #include "Sim/Transport/PtyTransport.h"
 #include "Tessra/CmdCore.h"
+#include "Tests/Support/Bytes.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/RawRecords.h"
+#include "Tests/Support/Wait.h"
 #include "vantro/vantro_link.h"
 #include "vantro/vantro_status.h"
 
 namespace {
+
+using vtest::WaitUntil;
+using vtest::Le32;
+using vtest::Cat;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -41,31 +47,10 @@ constexpr uint32_t kFaultRate = 20;  // 2 s pass in 100 ms, 10 s in 500 ms
 using vtest::RawRequest;
 using vtest::RawResponse;
 
-Bytes U32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 Bytes Pattern(size_t n, uint8_t seed) {
     Bytes out(n);
     for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed ^ (i * 13) ^ (i >> 9));
     return out;
-}
-
-template <class Pred>
-bool Eventually(Pred pred, int ms = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 const char kPortName[] = "COM5";
@@ -158,11 +143,11 @@ protected:
     uint32_t Echo(const Bytes& input, uint32_t outSize, Bytes* output) {
         Bytes record;
         const uint32_t result =
-            Exchange(11, Cat({U32(0xA0000020), U32(static_cast<uint32_t>(input.size())), input, U32(outSize)}), &record);
+            Exchange(11, Cat({Le32(0xA0000020), Le32(static_cast<uint32_t>(input.size())), input, Le32(outSize)}), &record);
         if (result == 0) {
             EXPECT_EQ(12u + outSize, record.size());
             if (record.size() >= 12u + outSize) {
-                EXPECT_EQ(Cat({U32(1), U32(outSize)}), Bytes(record.begin(), record.begin() + 8));
+                EXPECT_EQ(Cat({Le32(1), Le32(outSize)}), Bytes(record.begin(), record.begin() + 8));
                 output->assign(record.begin() + 8, record.begin() + 8 + outSize);
             }
         }
@@ -192,7 +177,7 @@ LinkFactory SerialEndToEnd::s_oldFactory = nullptr;
 TEST_F(SerialEndToEnd, ExchangesRequestsAndResponsesFromOneByteTo64KiB) {
     Bytes record;
     ASSERT_EQ(0u, Exchange(1, {}, &record)) << "a request of the code alone";
-    EXPECT_EQ(U32(Device().State().mode), record);
+    EXPECT_EQ(Le32(Device().State().mode), record);
     uint32_t commDevice = 0;
     EXPECT_EQ(0u, KovGetCommDevice(&commDevice));
     EXPECT_EQ(static_cast<uint32_t>(kCommSerial), commDevice);
@@ -257,7 +242,7 @@ TEST_F(SerialEndToEnd, StatusExportsReadTheDevice) {
     EXPECT_EQ(Bytes({1, 2, 3, 0, 0}), Bytes(out, out + 5));
     EXPECT_EQ(0u, KovSetBattChargeMode(0));
     EXPECT_EQ(1u, KovKernelIoControl(0xA0000014, nullptr, 0, out, 4, &returned));
-    EXPECT_EQ(U32(0), Bytes(out, out + 4)) << "charging switched off";
+    EXPECT_EQ(Le32(0), Bytes(out, out + 4)) << "charging switched off";
 
     uint32_t info[VANTRO_VIM_INFO_COUNT];
     std::fill(std::begin(info), std::end(info), 0xEEEEEEEEu);
@@ -288,11 +273,11 @@ TEST_F(SerialEndToEnd, HostileTextsStayInsideTheCallersBuffers) {
 TEST_F(SerialEndToEnd, RefusalIsReturnedAndRetriesSendTheRequestAgain) {
     ASSERT_TRUE(Device().Faults().Add("refuse=0x00E0E0E1@code=3,times=2"));
     Bytes record;
-    EXPECT_EQ(0x00E0E0E1u, Exchange(3, U32(0), &record, 1)) << "two attempts, both refused";
+    EXPECT_EQ(0x00E0E0E1u, Exchange(3, Le32(0), &record, 1)) << "two attempts, both refused";
     EXPECT_EQ(2u, Device().Faults().Fired(sim::FaultKind::Refuse));
     ASSERT_TRUE(Device().Faults().Add("refuse=0x00E0E0E2@code=3"));
-    EXPECT_EQ(0u, Exchange(3, U32(0), &record, 1)) << "the second attempt is answered";
-    EXPECT_EQ(Cat({U32(0), {static_cast<uint8_t>(Device().State().voltage),
+    EXPECT_EQ(0u, Exchange(3, Le32(0), &record, 1)) << "the second attempt is answered";
+    EXPECT_EQ(Cat({Le32(0), {static_cast<uint8_t>(Device().State().voltage),
                             static_cast<uint8_t>(Device().State().voltage >> 8)}}),
               record);
 }
@@ -320,7 +305,7 @@ TEST_P(SerialFaults, CallerSeesTheResultAndTheNextExchangeWorks) {
     EXPECT_GE(Device().Faults().Fired(Device().Faults().Rules().front().kind), 1u) << "the fault fired";
     Device().Faults().Clear();
     if (std::strncmp(c.rule, "close", 5) == 0) {
-        ASSERT_TRUE(Eventually([&] { return s_pty->Generation() > generation && s_pty->IsOpen(); }))
+        ASSERT_TRUE(WaitUntil([&] { return s_pty->Generation() > generation && s_pty->IsOpen(); }))
             << "the port comes back";
     }
     ExpectGoodExchange();
@@ -366,8 +351,8 @@ TEST(InProcessSimLink, RunsTheExportsWithoutAPort) {
     EXPECT_EQ(0u, KovGetCommDevice(&commDevice));
     EXPECT_EQ(static_cast<uint32_t>(kCommUsb), commDevice) << "the in-process link stands for USB";
     const Bytes input = Pattern(65536 - 14, 0x42);
-    RawRequest request(Cat({U32(0xA0000020), U32(static_cast<uint32_t>(input.size())), input,
-                            U32(static_cast<uint32_t>(input.size()))}));
+    RawRequest request(Cat({Le32(0xA0000020), Le32(static_cast<uint32_t>(input.size())), input,
+                            Le32(static_cast<uint32_t>(input.size()))}));
     RawResponse response;
     ASSERT_EQ(0u, ExecuteCommand(11, &request, &response, 0, 0));
     EXPECT_EQ(input, Bytes(response.bytes.begin() + 8, response.bytes.end() - 4));

@@ -27,12 +27,12 @@
 #include <vector>
 
 #include "Pc/FrameCtrl/CommIf.h"
+#include "Tests/Support/Bytes.h"
 
 class CMessage;
 
 namespace vtest {
 
-using Bytes = std::vector<uint8_t>;
 
 // Frames as the device writes them.
 Bytes MakeFrame(uint8_t type, const Bytes& payload);

@@ -5,12 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "Pc/Os/OsClock.h"
 #include "Pc/Os/OsEvent.h"
+#include "Tests/Support/Wait.h"
 
 // The sanitizers of GCC 12 do not follow cancellation unwinding: ThreadSanitizer
 // loses track of a thread cancelled inside one of its interceptors and then
@@ -47,16 +46,5 @@ struct Event {
     Event& operator=(const Event&) = delete;
     vos::OsHandle h;
 };
-
-// Waits (real milliseconds) until cond() holds; false when it never did.
-template <class Cond>
-bool WaitUntil(Cond cond, int realMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 }  // namespace vtest

@@ -24,9 +24,13 @@
 #include "Sim/Core/SimDevice.h"
 #include "Sim/Transport/PtyTransport.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/LinkDouble.h"
 #include "Tests/Support/ReportCapture.h"
+#include "Tests/Support/Wait.h"
 
 namespace {
+
+using vtest::WaitUntil;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -35,31 +39,10 @@ constexpr uint32_t kConnectFailed = 0xa00d0010;
 const char kPortName[] = "COM7";
 const Bytes kPollAnswer = {0x02, 0x7F, 0x02, 0x00, 0x06, 0x01, 0x88, 0x03};
 
-Bytes Frame(uint8_t type, const Bytes& payload) {
-    Bytes f = {0x02, type, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(0x03);
-    return f;
-}
-
-// Waits (real time) until pred holds.
-template <class Pred>
-bool Eventually(Pred pred, int ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // Lets the library clock run on by ms (it may be accelerated).
 void LetClockPass(uint32_t ms) {
     const uint32_t start = vos::OsGetTickCount();
-    Eventually([&] { return vos::OsGetTickCount() - start > ms; }, 10000);
+    WaitUntil([&] { return vos::OsGetTickCount() - start > ms; }, 10000);
 }
 
 class TestSerialIf : public CSerialIf {
@@ -131,7 +114,7 @@ protected:
         const uint32_t before = message->GetLastActivity();
         LetClockPass(2);
         Inject(kPollAnswer);
-        return Eventually([&] { return message->GetLastActivity() != before; });
+        return WaitUntil([&] { return message->GetLastActivity() != before; });
     }
     size_t Delivered() const { return reports.Count(kNotConnected, "Pc/Message/Message"); }
 
@@ -148,10 +131,10 @@ private:
 
 TEST_F(SerialIfPty, FrameOf517BytesIsDeliveredAndOneOf518Dropped) {
     OpenLink();
-    Inject(Frame(0x00, Bytes(511, 0x41)));
+    Inject(vtest::MakeFrame(0x00, Bytes(511, 0x41)));
     // Announces 512 bytes: its header is dropped and the rest read as headers
     // in groups of 4 (none starts with 02), two bytes pad it to a group.
-    Bytes tooLong = Frame(0x00, Bytes(511, 0x00));
+    Bytes tooLong = vtest::MakeFrame(0x00, Bytes(511, 0x00));
     tooLong.insert(tooLong.end() - 2, 0x01);
     tooLong[2] = 0x00;
     tooLong[3] = 0x02;
@@ -167,7 +150,7 @@ TEST_F(SerialIfPty, FrameOf517BytesIsDeliveredAndOneOf518Dropped) {
 
 TEST_F(SerialIfPty, NoiseCostsWholeGroupsOfFourBytes) {
     OpenLink();
-    const Bytes single = Frame(0x00, {0x3B});  // 7 bytes
+    const Bytes single = vtest::MakeFrame(0x00, {0x3B});  // 7 bytes
     // Four bytes of noise: the frame right after them is found.
     Inject(Bytes{0x55, 0xAA, 0x55, 0xAA});
     Inject(single);
@@ -190,7 +173,7 @@ TEST_F(SerialIfPty, FrameCutShortIsDroppedAfterThePortTimeouts) {
     OpenLink();
     Inject(Bytes{0x02, 0x00, 0x0A, 0x00, 0x01, 0x02, 0x03});  // 16 announced, 7 sent
     LetClockPass(1500);  // past 1000 ms in all (and 100 ms between bytes)
-    Inject(Frame(0x00, {0x3B}));
+    Inject(vtest::MakeFrame(0x00, {0x3B}));
     ASSERT_TRUE(Sync());
     EXPECT_EQ(1u, Delivered()) << "the frame after the cut one arrives whole";
 }
@@ -204,7 +187,7 @@ TEST_F(SerialIfPacedPty, FrameArrivingInPiecesIsJoined) {
     // At 3840 bytes/s the frame takes about 135 ms and arrives in pieces of
     // at most 16 bytes, each within 100 ms of the one before.
     OpenLink();
-    Inject(Frame(0x00, Bytes(511, 0x37)));
+    Inject(vtest::MakeFrame(0x00, Bytes(511, 0x37)));
     ASSERT_TRUE(Sync());
     EXPECT_EQ(1u, Delivered());
 }
@@ -284,7 +267,7 @@ TEST_F(SerialIfPty, ExchangeWithPollsRunsThroughTheLink) {
     EXPECT_EQ(Bytes({0x01, 0x06, 0x01, 0x00, 0x00, 0x00}), Bytes(response, response + length));
 
     // The response event is set once the PC's ACK has been written.
-    EXPECT_TRUE(Eventually([&] {
+    EXPECT_TRUE(WaitUntil([&] {
         std::lock_guard<std::mutex> guard(lock);
         return trace.back() == "PC> 02 03 02 00 06 03 0E 03";
     }));

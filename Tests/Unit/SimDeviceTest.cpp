@@ -15,9 +15,15 @@
 #include "Sim/Core/SimDevice.h"
 #include "Sim/Core/Wire.h"
 #include "Sim/Transport/InProcessTransport.h"
+#include "Tests/Support/Bytes.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/LinkDouble.h"
 
 namespace {
+
+using vtest::Le32;
+using vtest::MakeFrame;
+using vtest::Cat;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -31,28 +37,6 @@ const Bytes kPollAnswering = {0x02, 0x7F, 0x02, 0x00, 0x06, 0x03, 0x8A, 0x03};
 // The PC's NAK carrying 0x900d0004 (bad checksum).
 const Bytes kPcNakChecksum = {0x02, 0x03, 0x05, 0x00, 0x15, 0x04, 0x00, 0x0D, 0x90, 0xBE, 0x03};
 
-// The test's own frame builder.
-Bytes Frame(uint8_t type, const Bytes& payload) {
-    Bytes f = {0x02, type, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(0x03);
-    return f;
-}
-
-Bytes U32(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 Bytes Pattern(size_t n, uint8_t seed) {
     Bytes out(n);
     for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
@@ -63,11 +47,11 @@ Bytes Pattern(size_t n, uint8_t seed) {
 // 0B 06, Result 1, the input cut to outSize as a buffer, and its length:
 // 14 + n bytes in all.
 Bytes EchoRequest(const Bytes& input, uint32_t outSize) {
-    return Cat({{0x0B}, U32(0xA0000020), U32(static_cast<uint32_t>(input.size())), input, U32(outSize)});
+    return Cat({{0x0B}, Le32(0xA0000020), Le32(static_cast<uint32_t>(input.size())), input, Le32(outSize)});
 }
 Bytes EchoResponse(const Bytes& output) {
-    return Cat({{0x0B, 0x06}, U32(1), U32(static_cast<uint32_t>(output.size())), output,
-                U32(static_cast<uint32_t>(output.size()))});
+    return Cat({{0x0B, 0x06}, Le32(1), Le32(static_cast<uint32_t>(output.size())), output,
+                Le32(static_cast<uint32_t>(output.size()))});
 }
 
 class SimDeviceWire : public ::testing::Test {
@@ -103,7 +87,7 @@ protected:
     // each answered by the device's ACK.
     void SendRequest(const Bytes& message) {
         if (message.size() <= 511) {
-            wire.Send(Frame(0x00, message));
+            wire.Send(MakeFrame(0x00, message));
             EXPECT_EQ(kDeviceAck, Next());
             return;
         }
@@ -112,7 +96,7 @@ protected:
             const size_t n = std::min<size_t>(511, message.size() - offset);
             uint8_t type = 0x01;
             if (k > 1) type = message.size() - offset <= 511 ? 0x02 : static_cast<uint8_t>(0x80 + (k - 2) % 128);
-            wire.Send(Frame(type, Bytes(message.begin() + offset, message.begin() + offset + n)));
+            wire.Send(MakeFrame(type, Bytes(message.begin() + offset, message.begin() + offset + n)));
             EXPECT_EQ(kDeviceAck, Next()) << "fragment " << k;
             offset += n;
         }
@@ -259,12 +243,12 @@ TEST_F(SimDeviceWire, PollAnswersCarryTheDeviceState) {
     EXPECT_EQ(kPollIdle, Next());
 
     ASSERT_TRUE(device.Faults().Add("late=60000@code=1"));  // works for a minute
-    wire.Send(Frame(0x00, {0x01}));
+    wire.Send(MakeFrame(0x00, {0x01}));
     EXPECT_EQ(kDeviceAck, Next());
     wire.Send(kPcPoll);
     EXPECT_EQ(kPollBusy, Next()) << "working on the command";
 
-    wire.Send(Frame(0x00, {0x3B}));  // a new request ends the old one
+    wire.Send(MakeFrame(0x00, {0x3B}));  // a new request ends the old one
     EXPECT_EQ(kDeviceAck, Next());
     const Bytes response = Next();
     ASSERT_GE(response.size(), 6u);
@@ -292,13 +276,13 @@ TEST_F(SimDeviceWire, RequestFragmentsAreAcknowledgedAndJoined) {
 
 TEST_F(SimDeviceWire, MiddleFrameOutOfSequenceIsNaked) {
     const Bytes request = EchoRequest(Pattern(1200, 1), 4);
-    wire.Send(Frame(0x01, Bytes(request.begin(), request.begin() + 511)));
+    wire.Send(MakeFrame(0x01, Bytes(request.begin(), request.begin() + 511)));
     EXPECT_EQ(kDeviceAck, Next());
-    wire.Send(Frame(0x81, Bytes(request.begin() + 511, request.begin() + 1022)));
+    wire.Send(MakeFrame(0x81, Bytes(request.begin() + 511, request.begin() + 1022)));
     const Bytes nak = Next();
     ASSERT_EQ(11u, nak.size());
     EXPECT_EQ(Bytes({0x02, 0x03, 0x05, 0x00, 0x15, 0x12, 0xE0, 0x00, 0x00}), Bytes(nak.begin(), nak.begin() + 9));
-    wire.Send(Frame(0x02, {0x00}));
+    wire.Send(MakeFrame(0x02, {0x00}));
     EXPECT_EQ(0x15, Next()[4]) << "a Last without a First is refused too";
 }
 
@@ -346,7 +330,7 @@ TEST_F(SimDeviceWire, MiddleNumbersWrapFrom0xFFTo0x80) {
 }
 
 TEST_F(SimDeviceWire, NakedResponseFrameIsSentAgainThenGivenUp) {
-    wire.Send(Frame(0x00, {0x3B}));
+    wire.Send(MakeFrame(0x00, {0x3B}));
     EXPECT_EQ(kDeviceAck, Next());
     const Bytes first = Next();
     for (int resend = 1; resend <= 3; ++resend) {
@@ -362,7 +346,7 @@ TEST_F(SimDeviceWire, NakedResponseFrameIsSentAgainThenGivenUp) {
 
 TEST_F(SimDeviceWire, ResponseFrameWithoutReplyIsSentAgainAfterTwoSeconds) {
     device.SetClockRate(50);  // the device's 2 s pass in 40 ms
-    wire.Send(Frame(0x00, {0x3B}));
+    wire.Send(MakeFrame(0x00, {0x3B}));
     EXPECT_EQ(kDeviceAck, Next());
     const Bytes first = Next();
     EXPECT_EQ(first, Next()) << "no Reply: the frame comes again";
@@ -374,11 +358,11 @@ TEST_F(SimDeviceWire, ResponseFrameWithoutReplyIsSentAgainAfterTwoSeconds) {
 
 TEST_F(SimDeviceWire, BadRepliesFromThePcCountAsNone) {
     device.SetClockRate(50);
-    wire.Send(Frame(0x00, {0x3B}));
+    wire.Send(MakeFrame(0x00, {0x3B}));
     EXPECT_EQ(kDeviceAck, Next());
     const Bytes first = Next();
     wire.Send({0x02, 0x03, 0x02, 0x00, 0x06, 0x03, 0x0F, 0x03});     // checksum wrong
-    wire.Send(Frame(0x03, {0x06, 0x03, 0x00}));                       // ACK of length 3
+    wire.Send(MakeFrame(0x03, {0x06, 0x03, 0x00}));                       // ACK of length 3
     EXPECT_EQ(first, Next()) << "sent again after the time-out";
     wire.Send(kPcAck);
     PollAndSettle();
@@ -390,7 +374,7 @@ TEST_F(SimDeviceWire, CommandsTheDeviceCannotTakeAreRefused) {
     EXPECT_EQ(Bytes({0x7E, 0x15, 0x01, 0xE0, 0x00, 0x00}), Exchange({0x7E})) << "unknown code";
     EXPECT_EQ(Bytes({0x7F, 0xF0, 0x15, 0x01, 0xE0, 0x00, 0x00}), Exchange({0x7F, 0xF0})) << "unknown escape code";
     EXPECT_EQ(Bytes({0x03, 0x15, 0x02, 0xE0, 0x00, 0x00}), Exchange({0x03, 0x01, 0x00})) << "short GetVoltage";
-    EXPECT_EQ(Cat({{0x20, 0x06}, U32(0xE002)}), Exchange({0x20})) << "the refusal is the device's last error";
+    EXPECT_EQ(Cat({{0x20, 0x06}, Le32(0xE002)}), Exchange({0x20})) << "the refusal is the device's last error";
 }
 
 TEST_F(SimDeviceWire, NoiseAndBrokenFramesFromThePcAreSkipped) {
@@ -429,15 +413,15 @@ class SimDeviceFaults : public SimDeviceWire {};
 
 TEST_F(SimDeviceFaults, ChecksumHitsTheChosenCommandAndCountsItsTimes) {
     ASSERT_TRUE(device.Faults().Add("checksum@code=3,times=2"));
-    EXPECT_EQ(Cat({{0x01, 0x06}, U32(1)}), Exchange({0x01})) << "other commands are not hit";
-    SendRequest(Cat({{0x03}, U32(0)}));
+    EXPECT_EQ(Cat({{0x01, 0x06}, Le32(1)}), Exchange({0x01})) << "other commands are not hit";
+    SendRequest(Cat({{0x03}, Le32(0)}));
     const Bytes bad1 = Next();
     wire.Send(kPcNakChecksum);
     const Bytes bad2 = Next();
     wire.Send(kPcNakChecksum);
     const Bytes good = Next();
     wire.Send(kPcAck);
-    EXPECT_EQ(Frame(0x00, Cat({{0x03, 0x06}, U32(0), {0x38, 0x31}})), good);
+    EXPECT_EQ(MakeFrame(0x00, Cat({{0x03, 0x06}, Le32(0), {0x38, 0x31}})), good);
     for (const Bytes* bad : {&bad1, &bad2}) {
         ASSERT_EQ(good.size(), bad->size());
         EXPECT_NE(good[good.size() - 2], (*bad)[bad->size() - 2]);
@@ -456,9 +440,9 @@ TEST_F(SimDeviceFaults, FrameNumberChoosesOneResponseFrame) {
     const Bytes f2 = Next();
     wire.Send(kPcAck);
     EXPECT_EQ(0x01, f1[1]);
-    EXPECT_EQ(Frame(0x01, Bytes(f1.begin() + 4, f1.end() - 2)), f1) << "frame 1 is intact";
+    EXPECT_EQ(MakeFrame(0x01, Bytes(f1.begin() + 4, f1.end() - 2)), f1) << "frame 1 is intact";
     EXPECT_NE(f2bad, f2);
-    EXPECT_EQ(Frame(0x02, Bytes(f2.begin() + 4, f2.end() - 2)), f2) << "frame 2 again, intact";
+    EXPECT_EQ(MakeFrame(0x02, Bytes(f2.begin() + 4, f2.end() - 2)), f2) << "frame 2 again, intact";
 }
 
 TEST_F(SimDeviceFaults, LengthAndDelimitersAreCorrupted) {
@@ -469,7 +453,7 @@ TEST_F(SimDeviceFaults, LengthAndDelimitersAreCorrupted) {
     const Bytes lengthBad = wire.WaitBytes(12, kWaitMs) ? wire.TakeAll() : Bytes();
     EXPECT_EQ(Bytes({0x02, 0x00, 0x07, 0x00, 0x01, 0x06, 0x01, 0x00, 0x00, 0x00, 0x0E, 0x03}), lengthBad);
     wire.Send(kPcNakChecksum);
-    EXPECT_EQ(Frame(0x00, Cat({{0x01, 0x06}, U32(1)})), Next());
+    EXPECT_EQ(MakeFrame(0x00, Cat({{0x01, 0x06}, Le32(1)})), Next());
     wire.Send(kPcAck);
 
     device.State().acStatus = 0;
@@ -486,15 +470,15 @@ TEST_F(SimDeviceFaults, LengthAndDelimitersAreCorrupted) {
 
 TEST_F(SimDeviceFaults, DroppedReplyStillRunsTheCommand) {
     ASSERT_TRUE(device.Faults().Add("dropreply@code=1"));
-    wire.Send(Frame(0x00, {0x01}));
-    EXPECT_EQ(Frame(0x00, Cat({{0x01, 0x06}, U32(1)})), Next()) << "the response comes, no Reply before it";
+    wire.Send(MakeFrame(0x00, {0x01}));
+    EXPECT_EQ(MakeFrame(0x00, Cat({{0x01, 0x06}, Le32(1)})), Next()) << "the response comes, no Reply before it";
 }
 
 TEST_F(SimDeviceFaults, DroppedResponseFrameComesAfterTheReplyTimeout) {
     device.SetClockRate(50);
     ASSERT_TRUE(device.Faults().Add("dropframe@code=1"));
     SendRequest({0x01});
-    EXPECT_EQ(Frame(0x00, Cat({{0x01, 0x06}, U32(1)})), Next());
+    EXPECT_EQ(MakeFrame(0x00, Cat({{0x01, 0x06}, Le32(1)})), Next());
     EXPECT_GE(device.Stats().resends, 1u);
 }
 
@@ -530,15 +514,15 @@ TEST_F(SimDeviceFaults, RefusalCarriesStatus21AndTheCode) {
     SendRequest({0x01});
     EXPECT_EQ(Bytes({0x02, 0x00, 0x06, 0x00, 0x01, 0x15, 0x34, 0x12, 0x00, 0x00, 0x62, 0x03}), Next());
     wire.Send(kPcAck);
-    EXPECT_EQ(Cat({{0x20, 0x06}, U32(0x1234)}), Exchange({0x20}));
+    EXPECT_EQ(Cat({{0x20, 0x06}, Le32(0x1234)}), Exchange({0x20}));
 }
 
 TEST_F(SimDeviceFaults, LateReplyIsHeldBack) {
     ASSERT_TRUE(device.Faults().Add("late=300@on=reply"));
-    wire.Send(Frame(0x00, {0x01}));
+    wire.Send(MakeFrame(0x00, {0x01}));
     EXPECT_TRUE(Quiet(100)) << "no Reply yet";
     EXPECT_EQ(kDeviceAck, Next());
-    EXPECT_EQ(Frame(0x00, Cat({{0x01, 0x06}, U32(1)})), Next());
+    EXPECT_EQ(MakeFrame(0x00, Cat({{0x01, 0x06}, Le32(1)})), Next());
 }
 
 TEST_F(SimDeviceFaults, LateResponseKeepsAnsweringPollsAsBusy) {
@@ -547,7 +531,7 @@ TEST_F(SimDeviceFaults, LateResponseKeepsAnsweringPollsAsBusy) {
     SendRequest({0x01});
     wire.Send(kPcPoll);
     EXPECT_EQ(kPollBusy, Next());
-    EXPECT_EQ(Frame(0x00, Cat({{0x01, 0x06}, U32(1)})), Next());
+    EXPECT_EQ(MakeFrame(0x00, Cat({{0x01, 0x06}, Le32(1)})), Next());
 }
 
 TEST_F(SimDeviceFaults, SilentDeviceAnswersNothingUntilTheNextRequest) {
@@ -555,10 +539,10 @@ TEST_F(SimDeviceFaults, SilentDeviceAnswersNothingUntilTheNextRequest) {
     SendRequest({0x01});
     wire.Send(kPcPoll);
     EXPECT_TRUE(Quiet(200)) << "no response, no Poll answer";
-    EXPECT_EQ(Cat({{0x01, 0x06}, U32(1)}), Exchange({0x01}));
+    EXPECT_EQ(Cat({{0x01, 0x06}, Le32(1)}), Exchange({0x01}));
 
     ASSERT_TRUE(device.Faults().Add("silent@on=reply"));
-    wire.Send(Frame(0x00, {0x01}));
+    wire.Send(MakeFrame(0x00, {0x01}));
     EXPECT_TRUE(Quiet(200)) << "not even the Reply";
 }
 
@@ -604,8 +588,8 @@ TEST_F(SimDeviceFaults, ClosePortAndDetachAskTheTransportAndSendNoReply) {
     });
     ASSERT_TRUE(device.Faults().Add("close=5000@code=1"));   // back after 100 ms
     ASSERT_TRUE(device.Faults().Add("detach=5000@code=3"));
-    wire.Send(Frame(0x00, {0x01}));
-    wire.Send(Frame(0x00, Cat({{0x03}, U32(0)})));
+    wire.Send(MakeFrame(0x00, {0x01}));
+    wire.Send(MakeFrame(0x00, Cat({{0x03}, Le32(0)})));
     {
         std::unique_lock<std::mutex> guard(lock);
         ASSERT_TRUE(changed.wait_for(guard, std::chrono::milliseconds(kWaitMs), [&] { return calls.size() == 4; }));
@@ -624,49 +608,49 @@ class SimStatusServices : public SimDeviceWire {};
 
 TEST_F(SimStatusServices, ModeVoltageAcStatusAndLastError) {
     device.State().voltage = 13800;
-    EXPECT_EQ(Cat({{0x03, 0x06}, U32(0), {0xE8, 0x35}}), Exchange(Cat({{0x03}, U32(0)})));
-    EXPECT_EQ(Cat({{0x03, 0x06}, U32(87), {0x00, 0x00}}), Exchange(Cat({{0x03}, U32(9)})));
-    EXPECT_EQ(Cat({{0x20, 0x06}, U32(87)}), Exchange({0x20})) << "the failed selector set the last error";
-    EXPECT_EQ(Cat({{0x02, 0x06}, U32(0)}), Exchange(Cat({{0x02}, U32(3)})));
-    EXPECT_EQ(Cat({{0x01, 0x06}, U32(3)}), Exchange({0x01}));
-    EXPECT_EQ(Cat({{0x02, 0x06}, U32(0)}), Exchange(Cat({{0x02}, U32(0)})));
-    EXPECT_EQ(Cat({{0x01, 0x06}, U32(1)}), Exchange({0x01})) << "mode 0 returns to the normal mode";
+    EXPECT_EQ(Cat({{0x03, 0x06}, Le32(0), {0xE8, 0x35}}), Exchange(Cat({{0x03}, Le32(0)})));
+    EXPECT_EQ(Cat({{0x03, 0x06}, Le32(87), {0x00, 0x00}}), Exchange(Cat({{0x03}, Le32(9)})));
+    EXPECT_EQ(Cat({{0x20, 0x06}, Le32(87)}), Exchange({0x20})) << "the failed selector set the last error";
+    EXPECT_EQ(Cat({{0x02, 0x06}, Le32(0)}), Exchange(Cat({{0x02}, Le32(3)})));
+    EXPECT_EQ(Cat({{0x01, 0x06}, Le32(3)}), Exchange({0x01}));
+    EXPECT_EQ(Cat({{0x02, 0x06}, Le32(0)}), Exchange(Cat({{0x02}, Le32(0)})));
+    EXPECT_EQ(Cat({{0x01, 0x06}, Le32(1)}), Exchange({0x01})) << "mode 0 returns to the normal mode";
     device.State().acStatus = 0;
-    EXPECT_EQ(Cat({{0x3B, 0x06}, U32(0)}), Exchange({0x3B}));
+    EXPECT_EQ(Cat({{0x3B, 0x06}, Le32(0)}), Exchange({0x3B}));
 }
 
 TEST_F(SimStatusServices, VersionAndAppPathTravelAsLengthAndUtf16) {
     const Bytes version = Exchange({0x00, 0x00, 0x00, 0x00, 0x00});  // empty name: the system
     // 00 06, Result, 0x0104, 0x0002, then u16 length + wstring for each text.
     ASSERT_GT(version.size(), 10u);
-    EXPECT_EQ(Cat({{0x00, 0x06}, U32(0), {0x04, 0x01, 0x02, 0x00}}), Bytes(version.begin(), version.begin() + 10));
+    EXPECT_EQ(Cat({{0x00, 0x06}, Le32(0), {0x04, 0x01, 0x02, 0x00}}), Bytes(version.begin(), version.begin() + 10));
     const Bytes product = {'V', 0, 'a', 0, 'n', 0, 't', 0, 'r', 0, 'o', 0, ' ', 0, 'V', 0, 'C', 0, 'I', 0, 0, 0};
-    EXPECT_EQ(Cat({{22, 0}, U32(22), product}), Bytes(version.begin() + 10, version.begin() + 10 + 28));
+    EXPECT_EQ(Cat({{22, 0}, Le32(22), product}), Bytes(version.begin() + 10, version.begin() + 10 + 28));
 
     const Bytes path = Exchange({0x0A});
     const std::u16string expected = u"\\Windows\\VantroApp.exe";
     ASSERT_EQ(10u + (expected.size() + 1) * 2, path.size());
-    EXPECT_EQ(Cat({{0x0A, 0x06}, U32(0), U32(static_cast<uint32_t>((expected.size() + 1) * 2))}),
+    EXPECT_EQ(Cat({{0x0A, 0x06}, Le32(0), Le32(static_cast<uint32_t>((expected.size() + 1) * 2))}),
               Bytes(path.begin(), path.begin() + 10));
 }
 
 TEST_F(SimStatusServices, KernelIoControlSetsTheBatteryChargeMode) {
-    const Bytes empty = Cat({{0x0B}, U32(0xA0000010), U32(0), U32(0)});
-    EXPECT_EQ(Cat({{0x0B, 0x06}, U32(1), U32(0), U32(0)}), Exchange(empty));
-    EXPECT_EQ(Cat({{0x0B, 0x06}, U32(1), U32(4), U32(0), U32(4)}),
-              Exchange(Cat({{0x0B}, U32(0xA0000014), U32(0), U32(4)})))
+    const Bytes empty = Cat({{0x0B}, Le32(0xA0000010), Le32(0), Le32(0)});
+    EXPECT_EQ(Cat({{0x0B, 0x06}, Le32(1), Le32(0), Le32(0)}), Exchange(empty));
+    EXPECT_EQ(Cat({{0x0B, 0x06}, Le32(1), Le32(4), Le32(0), Le32(4)}),
+              Exchange(Cat({{0x0B}, Le32(0xA0000014), Le32(0), Le32(4)})))
         << "charging off";
-    Exchange(Cat({{0x0B}, U32(0xA000000C), U32(0), U32(0)}));
-    EXPECT_EQ(Cat({{0x0B, 0x06}, U32(1), U32(4), U32(1), U32(4)}),
-              Exchange(Cat({{0x0B}, U32(0xA0000014), U32(0), U32(4)})));
-    EXPECT_EQ(Cat({{0x0B, 0x06}, U32(0), U32(0), U32(0)}), Exchange(Cat({{0x0B}, U32(0x1234), U32(0), U32(8)})))
+    Exchange(Cat({{0x0B}, Le32(0xA000000C), Le32(0), Le32(0)}));
+    EXPECT_EQ(Cat({{0x0B, 0x06}, Le32(1), Le32(4), Le32(1), Le32(4)}),
+              Exchange(Cat({{0x0B}, Le32(0xA0000014), Le32(0), Le32(4)})));
+    EXPECT_EQ(Cat({{0x0B, 0x06}, Le32(0), Le32(0), Le32(0)}), Exchange(Cat({{0x0B}, Le32(0x1234), Le32(0), Le32(8)})))
         << "an unknown control answers FALSE";
 }
 
 TEST_F(SimStatusServices, VimInformationFollowsTheValidMask) {
     device.State().voltage = 12000;
-    EXPECT_EQ(Cat({{0x0C, 0x06}, U32(0), U32(0x05), U32(0x00020001), U32(12000)}), Exchange(Cat({{0x0C}, U32(1)})));
-    const Bytes all = Exchange(Cat({{0x0C}, U32(0)}));
+    EXPECT_EQ(Cat({{0x0C, 0x06}, Le32(0), Le32(0x05), Le32(0x00020001), Le32(12000)}), Exchange(Cat({{0x0C}, Le32(1)})));
+    const Bytes all = Exchange(Cat({{0x0C}, Le32(0)}));
     EXPECT_EQ(2u + 8u + 32u, all.size()) << "mask 0xFF: eight values";
 }
 
@@ -681,12 +665,12 @@ TEST_F(SimStatusServices, FileVersionIsAFixedFileInfoOf52Bytes) {
     wname.push_back(0);
     const uint16_t length = static_cast<uint16_t>(wname.size());
     const Bytes reply = Exchange(Cat({{0x2C, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)},
-                                      U32(length), wname}));
+                                      Le32(length), wname}));
     ASSERT_EQ(2u + 4u + 52u, reply.size());
-    EXPECT_EQ(Cat({{0x2C, 0x06}, U32(0), U32(0xFEEF04BD)}), Bytes(reply.begin(), reply.begin() + 10));
+    EXPECT_EQ(Cat({{0x2C, 0x06}, Le32(0), Le32(0xFEEF04BD)}), Bytes(reply.begin(), reply.begin() + 10));
 
-    const Bytes missing = Exchange(Cat({{0x2C, 4, 0}, U32(4), {'x', 0, 0, 0}}));
-    EXPECT_EQ(Cat({{0x2C, 0x06}, U32(2), Bytes(52, 0)}), missing);
+    const Bytes missing = Exchange(Cat({{0x2C, 4, 0}, Le32(4), {'x', 0, 0, 0}}));
+    EXPECT_EQ(Cat({{0x2C, 0x06}, Le32(2), Bytes(52, 0)}), missing);
 }
 
 }  // namespace
