@@ -36,13 +36,10 @@ struct MutexName {
 };
 
 bool WaitForFile(const fs::path& p, int realMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
-    std::error_code ec;
-    while (!fs::exists(p, ec)) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return vtest::WaitUntil([&] {
+        std::error_code ec;
+        return fs::exists(p, ec);
+    }, realMs);
 }
 
 // Child: takes the mutex, announces it by creating the file, then either

@@ -161,10 +161,7 @@ TEST(OsThread, CloseLeavesARunningThreadRunning) {
     vos::ThreadClose(t);
     vos::EventSet(b.gate);
     // The thread ends by itself; its stack unwinds normally.
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!b.unwound.load() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_TRUE(b.unwound.load());
+    EXPECT_TRUE(vtest::WaitUntil([&] { return b.unwound.load(); }));
 }
 
 TEST(OsCriticalSection, IsRecursiveAndExcludesOtherThreads) {

@@ -34,15 +34,6 @@ uint32_t ThreadCount() {
     return count;
 }
 
-bool WaitUntil(const std::function<bool()>& pred, uint32_t ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end) return pred();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 void UseUsbBus(const std::string& port) { vtest::SetEnv("VANTRO_USB_BUS", port.c_str()); }
 
 std::string ReadWholeFile(const std::string& path) {

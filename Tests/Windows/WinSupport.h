@@ -14,6 +14,7 @@
 
 #include "Sim/Core/SimDevice.h"
 #include "Sim/Transport/UsbBusServer.h"
+#include "Tests/Support/Wait.h"
 
 namespace wintest {
 
@@ -24,9 +25,7 @@ std::string DllPath();
 // Number of threads of this process (Toolhelp snapshot); 0 on failure.
 uint32_t ThreadCount();
 
-// Polls pred (every few milliseconds) until it holds or ms of real time
-// have passed; the result of the last poll.
-bool WaitUntil(const std::function<bool()>& pred, uint32_t ms);
+using vtest::WaitUntil;
 
 // Sets VANTRO_USB_BUS (for a child process that got the port as argument).
 void UseUsbBus(const std::string& port);
