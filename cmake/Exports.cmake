@@ -1,6 +1,8 @@
 # Generates, from the export table (Pc/MsgCtrl/exports/*.inc):
 #   vantro_exports_all.inc  - every line, for the C++ side (ExportTable.cpp)
 #   vantro.def              - the Windows module-definition file
+#   vantro-import.def       - the import library's: the header's names (as the
+#                             compiler decorates them) bound to the exported names
 #   vantro.map              - the Linux version script
 set(VANTRO_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${VANTRO_GENERATED_DIR})
@@ -11,6 +13,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VANTRO_EXPORT_F
 
 set(all_inc "// Generated from Pc/MsgCtrl/exports/*.inc; do not edit.\n")
 set(def_lines "")
+set(import_lines "")
 set(map_names "")
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(decorate_internal TRUE)
@@ -30,8 +33,10 @@ foreach(f ${VANTRO_EXPORT_FILES})
       set(ordinal ${CMAKE_MATCH_3})
       if(decorate_internal)
         string(APPEND def_lines "  ${cname}=${cname}@${bytes} @${ordinal}\n")
+        string(APPEND import_lines "  ${cname}@${bytes} == ${cname}\n")
       else()
         string(APPEND def_lines "  ${cname} @${ordinal}\n")
+        string(APPEND import_lines "  ${cname}\n")
       endif()
       string(APPEND map_names "    ${cname};\n")
     elseif(line MATCHES "^[ \t]*VX_STDCALL\\(([A-Za-z0-9_]+), *([A-Za-z0-9_]+), *([0-9]+)\\)")
@@ -40,8 +45,10 @@ foreach(f ${VANTRO_EXPORT_FILES})
       set(bytes ${CMAKE_MATCH_3})
       if(decorate_internal)
         string(APPEND def_lines "  _${base}@${bytes}=${cname}@${bytes}\n")
+        string(APPEND import_lines "  ${cname}@${bytes} == _${base}@${bytes}\n")
       else()
         string(APPEND def_lines "  _${base}@${bytes}=${cname}\n")
+        string(APPEND import_lines "  ${cname} == _${base}@${bytes}\n")
       endif()
       string(APPEND map_names "    ${cname};\n")
     else()
@@ -56,6 +63,12 @@ configure_file(${VANTRO_GENERATED_DIR}/vantro_exports_all.inc.tmp
 set(VANTRO_DEF_FILE ${VANTRO_GENERATED_DIR}/vantro.def)
 file(WRITE ${VANTRO_DEF_FILE}.tmp "LIBRARY ${dll_name}\nEXPORTS\n${def_lines}")
 configure_file(${VANTRO_DEF_FILE}.tmp ${VANTRO_DEF_FILE} COPYONLY)
+# The linker's own import library would name the decorated exports with one
+# underscore too many (__imp___KovGetCommDevice@4) and the J2534 ones without
+# their argument bytes: a program could not link by the header's names.
+set(VANTRO_IMPORT_DEF_FILE ${VANTRO_GENERATED_DIR}/vantro-import.def)
+file(WRITE ${VANTRO_IMPORT_DEF_FILE}.tmp "LIBRARY ${dll_name}\nEXPORTS\n${import_lines}")
+configure_file(${VANTRO_IMPORT_DEF_FILE}.tmp ${VANTRO_IMPORT_DEF_FILE} COPYONLY)
 set(VANTRO_VERSION_SCRIPT ${VANTRO_GENERATED_DIR}/vantro.map)
 file(WRITE ${VANTRO_VERSION_SCRIPT}.tmp "{\n  global:\n${map_names}  local:\n    *;\n};\n")
 configure_file(${VANTRO_VERSION_SCRIPT}.tmp ${VANTRO_VERSION_SCRIPT} COPYONLY)

@@ -140,7 +140,7 @@ linux_piece() {  # target
 }
 if want win32; then
   if command -v i686-w64-mingw32-g++-posix >/dev/null; then
-    if build_preset win32 vantro package-zip; then
+    if build_preset win32 vantro vantro-import-check package-zip; then
       echo "== export table of Vantro32.dll"
       if linux_piece vantro_unit_tests; then
         if VANTRO_WIN32_DLL="$root/build/win32/Vantro32.dll" build/linux-debug/Tests/vantro_unit_tests \
@@ -149,6 +149,21 @@ if want win32; then
       else
         echo "the Linux unit tests did not build; see build-linux-debug.log"
         total_fail=$((total_fail+1)); failed_parts+=(win32-exports)
+      fi
+      # A program linked with the import library by the header's names
+      # imports exactly the names the DLL exports.
+      if command -v i686-w64-mingw32-objdump >/dev/null; then
+        imported=$(i686-w64-mingw32-objdump -p build/win32/vantro-import-check.exe |
+                   awk '/DLL Name: Vantro32.dll/{f=1;getline;next} f && /^[[:space:]]*$/{f=0} f {print $3}' | sort)
+        exported=$(i686-w64-mingw32-objdump -p build/win32/Vantro32.dll |
+                   awk '/\[Ordinal\/Name Pointer\] Table/{f=1;next} f && /^\t\[/{print $NF}' | sort)
+        if [ -n "$exported" ] && [ "$imported" = "$exported" ]; then
+          echo "== import library: $(echo "$imported" | wc -l) names, as exported"; total_pass=$((total_pass+1))
+        else
+          echo "the import library's names differ from the DLL's exports:"
+          diff <(echo "$imported") <(echo "$exported") | head -20
+          total_fail=$((total_fail+1)); failed_parts+=(win32-import-library)
+        fi
       fi
       # Only system DLLs may be imported.
       if command -v i686-w64-mingw32-objdump >/dev/null; then
