@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Pc/Os/OsClock.h"
 #include "Sim/Core/SimDevice.h"
+#include "Tests/Support/HostFiles.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tools/Cli.h"
 #include "Tools/J2534Session.h"
@@ -56,17 +56,8 @@ Result Vantro(std::vector<std::string> args) {
     return r;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using vtest::ReadText;
+using vtest::WriteText;
 
 std::string Pattern(size_t size) {
     std::string s(size, '\0');
@@ -75,6 +66,16 @@ std::string Pattern(size_t size) {
 }
 
 uint32_t Chunks(size_t size) { return static_cast<uint32_t>((size + kChunk - 1) / kChunk); }
+
+// A whole copy of `size` bytes: one progress report per chunk, all done, and
+// the total known.
+void ExpectWholeProgress(const Result& r, size_t size) {
+    const cli::Json* progress = r.Get("progress");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(progress->Find("calls")->Number(), Chunks(size));
+    EXPECT_EQ(progress->Find("done")->Number(), size);
+    EXPECT_EQ(progress->Find("total")->Number(), size);
+}
 
 // A PC folder for the test's files.
 class CliTest : public ::testing::Test {
@@ -171,33 +172,26 @@ TEST_F(CliTest, LsListsTheSeededFolderAndAPattern) {
 TEST_F(CliSharedDeviceTest, PutAndGetRoundTripWithProgressPerChunk) {
     const size_t size = 5 * kChunk + 123;
     const std::string bytes = Pattern(size);
-    WriteAll(PcPath("up.bin"), bytes);
+    WriteText(PcPath("up.bin"), bytes);
 
     Result put = Vantro({"--json", "put", PcPath("up.bin"), "/Data/"});
     ASSERT_EQ(put.code, 0) << put.out << put.err;
     EXPECT_EQ(put.Text("device"), "\\Data\\up.bin");
     EXPECT_EQ(put.Number("bytes"), size);
-    const cli::Json* progress = put.Get("progress");
-    ASSERT_NE(progress, nullptr);
-    EXPECT_EQ(progress->Find("calls")->Number(), Chunks(size));  // one report per chunk
-    EXPECT_EQ(progress->Find("done")->Number(), size);
-    EXPECT_EQ(progress->Find("total")->Number(), size);
-    EXPECT_EQ(ReadAll((fs::path(host.RootDir()) / "Data" / "up.bin").string()), bytes);
+    ExpectWholeProgress(put, size);
+    EXPECT_EQ(ReadText((fs::path(host.RootDir()) / "Data" / "up.bin").string()), bytes);
 
     Result get = Vantro({"--json", "get", "\\Data\\up.bin", PcPath("down.bin")});
     ASSERT_EQ(get.code, 0) << get.out << get.err;
     EXPECT_EQ(get.Number("bytes"), size);
-    progress = get.Get("progress");
-    EXPECT_EQ(progress->Find("calls")->Number(), Chunks(size));
-    EXPECT_EQ(progress->Find("done")->Number(), size);
-    EXPECT_EQ(progress->Find("total")->Number(), size);  // the size the tool looked up
-    EXPECT_EQ(ReadAll(PcPath("down.bin")), bytes);
+    ExpectWholeProgress(get, size);  // the total is the size the tool looked up
+    EXPECT_EQ(ReadText(PcPath("down.bin")), bytes);
 }
 
 TEST_F(CliTest, FirmwareUpdateReportsProgressAndTheDevicesCopy) {
     const size_t size = 7 * kChunk + 1;
     const std::string image = Pattern(size);
-    WriteAll(PcPath("vantro-1.5.0.fw"), image);
+    WriteText(PcPath("vantro-1.5.0.fw"), image);
     uint32_t sum = 0;
     for (unsigned char c : image) sum = (sum + c) & 0xFF;
 
@@ -205,10 +199,7 @@ TEST_F(CliTest, FirmwareUpdateReportsProgressAndTheDevicesCopy) {
     ASSERT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(r.Text("device"), "\\Firmware\\vantro-1.5.0.fw");
     EXPECT_EQ(r.Number("checksum"), sum);
-    const cli::Json* progress = r.Get("progress");
-    EXPECT_EQ(progress->Find("calls")->Number(), Chunks(size));
-    EXPECT_EQ(progress->Find("done")->Number(), size);
-    EXPECT_EQ(progress->Find("total")->Number(), size);
+    ExpectWholeProgress(r, size);
     const cli::Json* device = r.Get("deviceFile");
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->Find("received")->Number(), size);
@@ -324,7 +315,7 @@ TEST_F(CliSharedDeviceTest, FileCommandsChangeTheDevicesFolder) {
 }
 
 TEST_F(CliSharedDeviceTest, ScriptRunsEveryLineAgainstOneDevice) {
-    WriteAll(PcPath("steps.txt"),
+    WriteText(PcPath("steps.txt"),
              "# two steps on one device\n"
              "reg set HKLM\\Software\\Vantro Owner 'Jane Doe'\n"
              "vantro reg get HKLM\\Software\\Vantro Owner\n"

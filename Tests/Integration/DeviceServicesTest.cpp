@@ -6,11 +6,11 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "Pc/MsgCtrl/ProcessState.h"
+#include "Tests/Support/HostFiles.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/ReportCapture.h"
 #include "vantro/vantro.h"
@@ -34,10 +34,7 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorKeyDeleted = 1018;
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using vtest::ReadText;
 
 Bytes Utf16Bytes(const std::u16string& text) {
     Bytes out;
@@ -49,9 +46,6 @@ Bytes Utf16Bytes(const std::u16string& text) {
     out.push_back(0);
     return out;
 }
-
-// Every message the exchange traced, requests and responses in turn.
-std::vector<Bytes> Traced(const vtest::ReportCapture& reports) { return reports.Traces(); }
 
 class DeviceServicesTest : public ::testing::Test {
 protected:
@@ -70,7 +64,7 @@ TEST_F(DeviceServicesTest, VoltageModeAndAcStatusComeFromTheDevice) {
     // An unknown selector: the device's error comes back, then its last error.
     EXPECT_EQ(KovGetVoltage(0x1234, &mv), kErrorInvalidParameter);
     EXPECT_EQ(KovGetLastError(), kErrorInvalidParameter);
-    auto traces = Traced(reports);
+    auto traces = reports.Traces();  // requests and responses in turn
     ASSERT_GE(traces.size(), 4u);
     EXPECT_EQ(traces[0], (Bytes{0x03, 0x00, 0x00, 0x00, 0x00}));
     EXPECT_EQ(traces[2], (Bytes{0x03, 0x34, 0x12, 0x00, 0x00}));
@@ -313,15 +307,9 @@ TEST(DeviceRegistryFile, ValuesSurviveTheDevice) {
 
 // ---- clock -------------------------------------------------------------------------------------
 
+// A time with day of week and milliseconds 0.
 VSYSTEMTIME Time(uint16_t y, uint16_t mo, uint16_t d, uint16_t h, uint16_t mi, uint16_t s) {
-    VSYSTEMTIME t{};
-    t.wYear = y;
-    t.wMonth = mo;
-    t.wDay = d;
-    t.wHour = h;
-    t.wMinute = mi;
-    t.wSecond = s;
-    return t;
+    return VSYSTEMTIME{y, mo, 0, d, h, mi, s, 0};
 }
 
 void SetName(VWCHAR (&field)[32], const char16_t* text) {

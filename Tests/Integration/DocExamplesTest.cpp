@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "Tests/Support/HostFiles.h"
 #include "Tools/SimHost.h"
 
 // ---- docs/USAGE.md: "A J2534 session" ---------------------------------------------------
@@ -142,12 +141,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vtest::ReadText;
 
 // The fenced code blocks of a Markdown text that follow a line
 // "<!-- example -->".

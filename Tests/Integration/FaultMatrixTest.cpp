@@ -122,6 +122,11 @@ struct Row {
     const char* scene;  // an extra rule, or null
 };
 
+// A row whose rule and result are the same on both links.
+constexpr Row Both(Phase phase, const char* fault, const char* rule, uint32_t result, const char* scene = nullptr) {
+    return Row{phase, fault, rule, result, rule, result, scene};
+}
+
 // Every rule is limited to the echo command, so that nothing else is hit.
 // Request frames are numbered 1 to 3 (Replies: on=reply,frame=K); response
 // frames 1 (First), 2 (Middle), 3 (Last); Poll answers from 1.
@@ -130,25 +135,17 @@ const Row kRows[] = {
     // A Reply the PC cannot take is no Reply: after 2000 ms the frame
     // controller tries the other candidates, none answers, the link is
     // dropped and the time-out is returned.
-    {Phase::Sending, "checksum", "checksum@code=11,on=reply,frame=2", kNoReply,
-     "checksum@code=11,on=reply,frame=2", kNoReply, nullptr},
-    {Phase::Sending, "length", "length@code=11,on=reply,frame=2", kNoReply,
-     "length@code=11,on=reply,frame=2", kNoReply, nullptr},
-    {Phase::Sending, "delimiter_end", "delimiter=end@code=11,on=reply,frame=2", kNoReply,
-     "delimiter=end@code=11,on=reply,frame=2", kNoReply, nullptr},
-    {Phase::Sending, "delimiter_start", "delimiter=start@code=11,on=reply,frame=2", kNoReply,
-     "delimiter=start@code=11,on=reply,frame=2", kNoReply, nullptr},
-    {Phase::Sending, "dropreply", "dropreply@code=11,frame=2", kNoReply, "dropreply@code=11,frame=2", kNoReply,
-     nullptr},
+    Both(Phase::Sending, "checksum", "checksum@code=11,on=reply,frame=2", kNoReply),
+    Both(Phase::Sending, "length", "length@code=11,on=reply,frame=2", kNoReply),
+    Both(Phase::Sending, "delimiter_end", "delimiter=end@code=11,on=reply,frame=2", kNoReply),
+    Both(Phase::Sending, "delimiter_start", "delimiter=start@code=11,on=reply,frame=2", kNoReply),
+    Both(Phase::Sending, "dropreply", "dropreply@code=11,frame=2", kNoReply),
     // (3 s after the 2 s limit has passed for certain: the time-out checks
     // come once a second.)
-    {Phase::Sending, "late", "late=6000@code=11,on=reply,frame=2", kNoReply, "late=6000@code=11,on=reply,frame=2",
-     kNoReply, nullptr},
-    {Phase::Sending, "silent", "silent@code=11,on=reply,frame=2", kNoReply, "silent@code=11,on=reply,frame=2",
-     kNoReply, nullptr},
+    Both(Phase::Sending, "late", "late=6000@code=11,on=reply,frame=2", kNoReply),
+    Both(Phase::Sending, "silent", "silent@code=11,on=reply,frame=2", kNoReply),
     // The device's NAK ends the send phase with its code.
-    {Phase::Sending, "nak", "nak=0x4321@code=11,frame=2", kNakCode, "nak=0x4321@code=11,frame=2", kNakCode,
-     nullptr},
+    Both(Phase::Sending, "nak", "nak=0x4321@code=11,frame=2", kNakCode),
     // Noise before the Reply. Serial: 8 bytes are two whole 4-byte headers
     // that do not begin with 0x02, dropped, and the Reply follows. USB: the
     // 2 noise bytes and the Reply's start give a header of more than 517
@@ -163,54 +160,44 @@ const Row kRows[] = {
     // ---- waiting while the device works: Poll answers --------------------------------------------
     // Poll answers that fail the frame check are no progress: with every one
     // spoilt and the device working 12 s, the 10 s limit ends the wait.
-    {Phase::Waiting, "checksum", "checksum@code=11,on=poll,times=0", kNoProgress,
-     "checksum@code=11,on=poll,times=0", kNoProgress, "late=12000@code=11"},
-    {Phase::Waiting, "delimiter_end", "delimiter=end@code=11,on=poll,times=0", kNoProgress,
-     "delimiter=end@code=11,on=poll,times=0", kNoProgress, "late=12000@code=11"},
+    Both(Phase::Waiting, "checksum", "checksum@code=11,on=poll,times=0", kNoProgress, "late=12000@code=11"),
+    Both(Phase::Waiting, "delimiter_end", "delimiter=end@code=11,on=poll,times=0", kNoProgress, "late=12000@code=11"),
     // One lengthened Poll answer is lost (serial: its rest never comes; USB:
     // the link resynchronises on the next start byte); the next ones and the
     // response come through. The device works 5 s: several Polls.
-    {Phase::Waiting, "length", "length@code=11,on=poll,frame=1", 0, "length@code=11,on=poll,frame=1", 0,
-     "late=5000@code=11"},
+    Both(Phase::Waiting, "length", "length@code=11,on=poll,frame=1", 0, "late=5000@code=11"),
     {Phase::Waiting, "noise", "noise=8@code=11,on=poll,frame=1", 0, "noise=2@code=11,on=poll,frame=1", 0,
      "late=5000@code=11"},
     // State 0 or 1 (idle) in a Poll answer ends the wait at the next check.
-    {Phase::Waiting, "pollstate0", "pollstate=0@code=11", kNoProgress, "pollstate=0@code=11", kNoProgress,
-     nullptr},
-    {Phase::Waiting, "pollstate1", "pollstate=1@code=11", kNoProgress, "pollstate=1@code=11", kNoProgress,
-     nullptr},
+    Both(Phase::Waiting, "pollstate0", "pollstate=0@code=11", kNoProgress),
+    Both(Phase::Waiting, "pollstate1", "pollstate=1@code=11", kNoProgress),
     // No Poll answer at all: 10 s without progress.
-    {Phase::Waiting, "silent", "silent@code=11", kNoProgress, "silent@code=11", kNoProgress, nullptr},
+    Both(Phase::Waiting, "silent", "silent@code=11", kNoProgress),
     // A device that works 15 s but answers every Poll keeps the PC waiting.
-    {Phase::Waiting, "late", "late=15000@code=11", 0, "late=15000@code=11", 0, nullptr},
+    Both(Phase::Waiting, "late", "late=15000@code=11", 0),
 
     // ---- receiving the response: the Middle frame ------------------------------------------------
     // A spoilt Middle frame is NAKed (or, when it cannot be cut out of the
     // stream, left unanswered) and the device sends it again.
-    {Phase::Receiving, "checksum", "checksum@code=11,frame=2", 0, "checksum@code=11,frame=2", 0, nullptr},
-    {Phase::Receiving, "length", "length@code=11,frame=2", 0, "length@code=11,frame=2", 0, nullptr},
-    {Phase::Receiving, "delimiter_end", "delimiter=end@code=11,frame=2", 0, "delimiter=end@code=11,frame=2", 0,
-     nullptr},
-    {Phase::Receiving, "delimiter_start", "delimiter=start@code=11,frame=2", 0,
-     "delimiter=start@code=11,frame=2", 0, nullptr},
-    {Phase::Receiving, "dropframe", "dropframe@code=11,frame=2", 0, "dropframe@code=11,frame=2", 0, nullptr},
+    Both(Phase::Receiving, "checksum", "checksum@code=11,frame=2", 0),
+    Both(Phase::Receiving, "length", "length@code=11,frame=2", 0),
+    Both(Phase::Receiving, "delimiter_end", "delimiter=end@code=11,frame=2", 0),
+    Both(Phase::Receiving, "delimiter_start", "delimiter=start@code=11,frame=2", 0),
+    Both(Phase::Receiving, "dropframe", "dropframe@code=11,frame=2", 0),
     // The repeated Middle is NAKed as out of sequence; the device goes on.
-    {Phase::Receiving, "repeat", "repeat@code=11,frame=2", 0, "repeat@code=11,frame=2", 0, nullptr},
+    Both(Phase::Receiving, "repeat", "repeat@code=11,frame=2", 0),
     {Phase::Receiving, "noise", "noise=8@code=11,frame=2", 0, "noise=2@code=11,frame=2", 0, nullptr},
     // The response is a refusal: its code is the result.
-    {Phase::Receiving, "refuse", "refuse=0x1234@code=11", kRefusalCode, "refuse=0x1234@code=11", kRefusalCode,
-     nullptr},
+    Both(Phase::Receiving, "refuse", "refuse=0x1234@code=11", kRefusalCode),
 
     // ---- the Last frame and the PC's final ACK ----------------------------------------------------
     // Instead of the final ACK the PC NAKs the Last frame, or waits for it;
     // the device sends it again and the final ACK ends the exchange.
-    {Phase::FinalAck, "checksum", "checksum@code=11,frame=3", 0, "checksum@code=11,frame=3", 0, nullptr},
-    {Phase::FinalAck, "length", "length@code=11,frame=3", 0, "length@code=11,frame=3", 0, nullptr},
-    {Phase::FinalAck, "delimiter_end", "delimiter=end@code=11,frame=3", 0, "delimiter=end@code=11,frame=3", 0,
-     nullptr},
-    {Phase::FinalAck, "delimiter_start", "delimiter=start@code=11,frame=3", 0,
-     "delimiter=start@code=11,frame=3", 0, nullptr},
-    {Phase::FinalAck, "dropframe", "dropframe@code=11,frame=3", 0, "dropframe@code=11,frame=3", 0, nullptr},
+    Both(Phase::FinalAck, "checksum", "checksum@code=11,frame=3", 0),
+    Both(Phase::FinalAck, "length", "length@code=11,frame=3", 0),
+    Both(Phase::FinalAck, "delimiter_end", "delimiter=end@code=11,frame=3", 0),
+    Both(Phase::FinalAck, "delimiter_start", "delimiter=start@code=11,frame=3", 0),
+    Both(Phase::FinalAck, "dropframe", "dropframe@code=11,frame=3", 0),
     {Phase::FinalAck, "noise", "noise=8@code=11,frame=3", 0, "noise=2@code=11,frame=3", 0, nullptr},
 };
 

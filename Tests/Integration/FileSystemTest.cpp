@@ -18,6 +18,7 @@
 #include "Pc/MsgCtrl/TransferProgress.h"
 #include "Sim/Services/FileServices.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/HostFiles.h"
 #include "Tests/Support/ReportCapture.h"
 #include "vantro/vantro_files.h"
 #include "vantro/vantro_link.h"
@@ -54,10 +55,7 @@ void WriteHostFile(const fs::path& path, const std::vector<uint8_t>& data) {
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-std::vector<uint8_t> ReadHostFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using vtest::ReadBytes;
 
 std::u16string Utf16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -73,16 +71,6 @@ public:  // the progress callbacks reach the device through the fixture
     sim::FileFamily& Files() { return sim.Device().State().Family<sim::FileFamily>(); }
     fs::path Root() { return Files().Root(); }
     std::string PcPath(const char* name) { return (fs::path(pcDir) / name).string(); }
-
-    // The request messages of one command code sent so far (from the traces).
-    std::vector<std::vector<uint8_t>> Sent(const vtest::ReportCapture& capture, uint8_t code) {
-        std::vector<std::vector<uint8_t>> out;
-        auto traces = capture.Traces();
-        // Traces alternate request, response.
-        for (size_t i = 0; i < traces.size(); i += 2)
-            if (!traces[i].empty() && traces[i][0] == code) out.push_back(traces[i]);
-        return out;
-    }
 
     vtest::InProcessSim sim;
     std::string pcDir = vtest::MakeTempDir("vantro-files-pc");
@@ -114,7 +102,7 @@ TEST_F(FileSystemTest, FilesAreCreatedWrittenSoughtAndReadBack) {
     EXPECT_EQ(KovCloseHandle(h), 1u);
     EXPECT_EQ(KovCloseHandle(h), 0u);
     EXPECT_EQ(Files().OpenHandles(), 0u);
-    EXPECT_EQ(ReadHostFile(Root() / "Temp" / "a.txt"), std::vector<uint8_t>(text, text + 13));
+    EXPECT_EQ(ReadBytes(Root() / "Temp" / "a.txt"), std::vector<uint8_t>(text, text + 13));
 
     // Names are matched without regard to case; forward slashes work too.
     h = KovCreateFile(W(u"/TEMP/A.TXT"), kGenericRead, 1, nullptr, 3, 0x80, 0);
@@ -133,7 +121,7 @@ TEST_F(FileSystemTest, AttributesCopiesMovesAndDeletes) {
     EXPECT_EQ(KovCopyFile(W(u"\\Data\\x.bin"), W(u"\\Data\\y.bin"), 1), 1u);
     EXPECT_EQ(KovCopyFile(W(u"\\Data\\x.bin"), W(u"\\Data\\y.bin"), 1), 0u);  // fail if it exists
     EXPECT_EQ(KovCopyFile(W(u"\\Data\\x.bin"), W(u"\\Data\\y.bin"), 0), 1u);
-    EXPECT_EQ(ReadHostFile(Root() / "Data" / "y.bin"), Pattern(100));
+    EXPECT_EQ(ReadBytes(Root() / "Data" / "y.bin"), Pattern(100));
 
     EXPECT_EQ(KovSetFileAttributes(W(u"\\Data\\y.bin"), 0x01), 1u);  // read-only
     EXPECT_EQ(KovGetFileAttributes(W(u"\\Data\\y.bin")), 0x01u);
@@ -289,11 +277,11 @@ TEST_P(FileCopySizes, PutThenGetGivesTheSameBytes) {
     fs::create_directories(Root() / "Temp");
 
     ASSERT_EQ(KovPutFile(PcPath("up.bin").c_str(), W(u"\\Temp\\copy.bin")), 1u);
-    EXPECT_EQ(ReadHostFile(Root() / "Temp" / "copy.bin"), data);
+    EXPECT_EQ(ReadBytes(Root() / "Temp" / "copy.bin"), data);
     EXPECT_EQ(Files().CommandCount(kCodeWriteFile), (size + kChunk - 1) / kChunk);
 
     ASSERT_EQ(KovGetFile(W(u"\\Temp\\copy.bin"), PcPath("down.bin").c_str()), 1u);
-    EXPECT_EQ(ReadHostFile(PcPath("down.bin")), data);
+    EXPECT_EQ(ReadBytes(PcPath("down.bin")), data);
     // One read per chunk and the read that returns 0 bytes.
     EXPECT_EQ(Files().CommandCount(kCodeReadFile), size / kChunk + 1 + (size % kChunk ? 1 : 0));
     EXPECT_EQ(Files().OpenHandles(), 0u);
@@ -321,9 +309,9 @@ TEST_F(FileSystemTest, GetFileRetriesAFailingFirstReadThreeTimesFromPositionZero
     vtest::ReportCapture capture;
     Files().failReads = 3;
     ASSERT_EQ(KovGetFile(W(u"\\g.bin"), PcPath("g.bin").c_str()), 1u);
-    EXPECT_EQ(ReadHostFile(PcPath("g.bin")), data);
+    EXPECT_EQ(ReadBytes(PcPath("g.bin")), data);
     // Each retry first brings the device file back to what the PC holds: 0.
-    auto seeks = Sent(capture, kCodeSetFilePointer);
+    auto seeks = capture.Requests(kCodeSetFilePointer);
     ASSERT_EQ(seeks.size(), 3u);
     for (const auto& s : seeks) {
         ASSERT_EQ(s.size(), 17u);
@@ -354,7 +342,7 @@ TEST_F(FileSystemTest, GetFileResumesMidFileAndStopsAfterTheFourthFailureInARow)
     SetTransferProgressCallback(nullptr, nullptr);
     EXPECT_TRUE(arm.armed);
     EXPECT_EQ(arm.total, 0u);  // the device file's size is not known
-    EXPECT_EQ(ReadHostFile(PcPath("g.bin")), data);
+    EXPECT_EQ(ReadBytes(PcPath("g.bin")), data);
 
     Files().failReads = 4;
     EXPECT_EQ(KovGetFile(W(u"\\g.bin"), PcPath("g2.bin").c_str()), 0u);
@@ -369,8 +357,8 @@ TEST_F(FileSystemTest, PutFileResyncsFromTheDevicesPositionAfterHalfWrittenChunk
     vtest::ReportCapture capture;
     Files().failWrites = 3;  // each keeps half its chunk on the device
     ASSERT_EQ(KovPutFile(PcPath("p.bin").c_str(), W(u"\\p.bin")), 1u);
-    EXPECT_EQ(ReadHostFile(Root() / "p.bin"), data);
-    auto seeks = Sent(capture, kCodeSetFilePointer);
+    EXPECT_EQ(ReadBytes(Root() / "p.bin"), data);
+    auto seeks = capture.Requests(kCodeSetFilePointer);
     ASSERT_EQ(seeks.size(), 3u);  // FILE_CURRENT queries of the device's position
     EXPECT_EQ(seeks[0][13], 1u);  // MoveMethod FILE_CURRENT
 
@@ -404,12 +392,12 @@ TEST_F(FileSystemTest, IsolatedFailuresNeverExhaustTheRetries) {
     EXPECT_EQ(ctx.total, data.size());
     EXPECT_GE(ctx.calls, 13);
     Files().failWrites = 0;
-    EXPECT_EQ(ReadHostFile(Root() / "i.bin"), data);
+    EXPECT_EQ(ReadBytes(Root() / "i.bin"), data);
 
     Files().failReads = 0;
     ASSERT_EQ(KovGetFile(W(u"\\i.bin"), PcPath("i2.bin").c_str()), 1u);
     SetTransferProgressCallback(nullptr, nullptr);
-    EXPECT_EQ(ReadHostFile(PcPath("i2.bin")), data);
+    EXPECT_EQ(ReadBytes(PcPath("i2.bin")), data);
 }
 
 TEST_F(FileSystemTest, RefusedExchangesCountAsFailedChunks) {
@@ -417,7 +405,7 @@ TEST_F(FileSystemTest, RefusedExchangesCountAsFailedChunks) {
     WriteHostFile(Root() / "r.bin", data);
     sim.Faults().Add("refuse=0x55@code=35,times=3");
     ASSERT_EQ(KovGetFile(W(u"\\r.bin"), PcPath("r.bin").c_str()), 1u);
-    EXPECT_EQ(ReadHostFile(PcPath("r.bin")), data);
+    EXPECT_EQ(ReadBytes(PcPath("r.bin")), data);
 
     sim.Faults().Add("refuse=0x55@code=33");
     EXPECT_EQ(KovGetFile(W(u"\\r.bin"), PcPath("r2.bin").c_str()), 0u);

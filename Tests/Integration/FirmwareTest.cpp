@@ -13,6 +13,7 @@
 #include "Sim/Services/FileServices.h"
 #include "Sim/Services/FirmwareServices.h"
 #include "Tests/Support/InProcessLink.h"
+#include "Tests/Support/HostFiles.h"
 #include "Tests/Support/ReportCapture.h"
 #include "vantro/vantro_errors.h"
 #include "vantro/vantro_firmware.h"
@@ -49,10 +50,7 @@ uint8_t Sum8(const std::vector<uint8_t>& v) {
     return s;
 }
 
-std::vector<uint8_t> ReadHostFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using vtest::ReadBytes;
 
 class FirmwareTest : public ::testing::Test {
 public:  // the progress callbacks reach the device through the fixture
@@ -71,14 +69,6 @@ public:  // the progress callbacks reach the device through the fixture
         return path;
     }
 
-    // Request messages of one command, from the exchange traces.
-    static std::vector<std::vector<uint8_t>> Sent(const vtest::ReportCapture& capture, uint8_t code) {
-        std::vector<std::vector<uint8_t>> out;
-        auto traces = capture.Traces();
-        for (size_t i = 0; i < traces.size(); i += 2)
-            if (!traces[i].empty() && traces[i][0] == code) out.push_back(traces[i]);
-        return out;
-    }
     // The data bytes of a TransmitData request: code, u32 Length, u32 size, bytes.
     static std::vector<uint8_t> ChunkOf(const std::vector<uint8_t>& request) {
         return std::vector<uint8_t>(request.begin() + 9, request.end());
@@ -93,21 +83,21 @@ TEST_F(FirmwareTest, WholeChunksAreSentExactlyOnceAndTheImageIsWritten) {
     vtest::ReportCapture capture;
     EXPECT_EQ(KovVupPutFile(MakePcFile(data).c_str(), W(u"\\Firmware\\app.bin"), 0x5A), 0u);
 
-    auto chunks = Sent(capture, kCodeTransmit);
+    auto chunks = capture.Requests(kCodeTransmit);
     ASSERT_EQ(chunks.size(), 4u);  // the read that returns 0 bytes sends nothing
     for (size_t i = 0; i < chunks.size(); ++i)
         EXPECT_EQ(ChunkOf(chunks[i]), std::vector<uint8_t>(data.begin() + i * kChunk, data.begin() + (i + 1) * kChunk));
-    auto create = Sent(capture, kCodeCreate);
+    auto create = capture.Requests(kCodeCreate);
     ASSERT_EQ(create.size(), 1u);
     EXPECT_EQ(create[0][create[0].size() - 4], static_cast<uint8_t>(data.size()));  // Size, low byte
-    EXPECT_EQ(Sent(capture, kCodeInfo).size(), 1u);
-    auto write = Sent(capture, kCodeWrite);
+    EXPECT_EQ(capture.Requests(kCodeInfo).size(), 1u);
+    auto write = capture.Requests(kCodeWrite);
     ASSERT_EQ(write.size(), 1u);
     EXPECT_EQ(write[0], (std::vector<uint8_t>{19, 0, 0, 0, 0, 0x5A, 0, 0, 0}));
     EXPECT_EQ(Firmware().CommandCount(kCodeFree), 0u);  // releasing is the caller's step
     EXPECT_TRUE(capture.Reports().empty());
 
-    EXPECT_EQ(ReadHostFile(Root() / "Firmware" / "app.bin"), data);
+    EXPECT_EQ(ReadBytes(Root() / "Firmware" / "app.bin"), data);
     auto current = Firmware().Current();
     EXPECT_EQ(current.state, sim::kVupStateWritten);
     EXPECT_EQ(current.lastParam2, 0x5Au);
@@ -118,11 +108,11 @@ TEST_F(FirmwareTest, WholeChunksAreSentExactlyOnceAndTheImageIsWritten) {
 TEST_F(FirmwareTest, AnEmptyFileSendsNoDataAndIsWritten) {
     vtest::ReportCapture capture;
     EXPECT_EQ(KovVupPutFile(MakePcFile({}).c_str(), W(u"\\empty.bin"), 1), 0u);
-    EXPECT_TRUE(Sent(capture, kCodeTransmit).empty());
-    auto create = Sent(capture, kCodeCreate);
+    EXPECT_TRUE(capture.Requests(kCodeTransmit).empty());
+    auto create = capture.Requests(kCodeCreate);
     ASSERT_EQ(create.size(), 1u);
     EXPECT_EQ(std::vector<uint8_t>(create[0].end() - 4, create[0].end()), std::vector<uint8_t>(4, 0));
-    EXPECT_EQ(Sent(capture, kCodeWrite).size(), 1u);
+    EXPECT_EQ(capture.Requests(kCodeWrite).size(), 1u);
     EXPECT_TRUE(fs::exists(Root() / "empty.bin"));
     EXPECT_EQ(fs::file_size(Root() / "empty.bin"), 0u);
 }
@@ -133,7 +123,7 @@ TEST_F(FirmwareTest, AChecksumMismatchSendsNoWriteCommand) {
     EXPECT_EQ(KovVupPutFile(MakePcFile(Pattern(3000)).c_str(), W(u"\\fw.bin"), 0), QXR_ERROR_FILE_TRANSFER);
     EXPECT_EQ(capture.Count(QXR_ERROR_FILE_TRANSFER, kPath, 2000), 1u);
     EXPECT_EQ(capture.Reports().size(), 1u);
-    EXPECT_TRUE(Sent(capture, kCodeWrite).empty());
+    EXPECT_TRUE(capture.Requests(kCodeWrite).empty());
     EXPECT_FALSE(fs::exists(Root() / "fw.bin"));
 }
 
@@ -142,9 +132,9 @@ TEST_F(FirmwareTest, LostChunksResumeFromTheDevicesReceivedSize) {
     Firmware().failTransmits = 3;  // three in a row, each keeping half its chunk
     vtest::ReportCapture capture;
     EXPECT_EQ(KovVupPutFile(MakePcFile(data).c_str(), W(u"\\fw.bin"), 0), 0u);
-    EXPECT_EQ(ReadHostFile(Root() / "fw.bin"), data);
+    EXPECT_EQ(ReadBytes(Root() / "fw.bin"), data);
 
-    auto chunks = Sent(capture, kCodeTransmit);
+    auto chunks = capture.Requests(kCodeTransmit);
     ASSERT_GE(chunks.size(), 4u);
     // Each lost chunk left half of itself on the device; each retry starts
     // where the device's count ends, not where the PC had read to.
@@ -156,7 +146,7 @@ TEST_F(FirmwareTest, LostChunksResumeFromTheDevicesReceivedSize) {
             << "chunk " << i;
         received += i < 3 ? sent.size() / 2 : sent.size();
     }
-    EXPECT_EQ(Sent(capture, kCodeInfo).size(), 3u + 1u);
+    EXPECT_EQ(capture.Requests(kCodeInfo).size(), 3u + 1u);
     EXPECT_TRUE(capture.Reports().empty());
 }
 
@@ -165,8 +155,8 @@ TEST_F(FirmwareTest, TheFourthFailureInARowEndsTheTransfer) {
     vtest::ReportCapture capture;
     EXPECT_EQ(KovVupPutFile(MakePcFile(Pattern(3 * kChunk)).c_str(), W(u"\\fw.bin"), 0), QXR_ERROR_FILE_TRANSFER);
     EXPECT_EQ(capture.Count(QXR_ERROR_FILE_TRANSFER, kPath, 1928), 1u);
-    EXPECT_EQ(Sent(capture, kCodeTransmit).size(), 4u);
-    EXPECT_TRUE(Sent(capture, kCodeWrite).empty());
+    EXPECT_EQ(capture.Requests(kCodeTransmit).size(), 4u);
+    EXPECT_TRUE(capture.Requests(kCodeWrite).empty());
 }
 
 TEST_F(FirmwareTest, IsolatedFailuresAcrossALongTransferNeverExhaustTheRetries) {
@@ -190,7 +180,7 @@ TEST_F(FirmwareTest, IsolatedFailuresAcrossALongTransferNeverExhaustTheRetries) 
         &ctx);
     EXPECT_EQ(KovVupPutFile(MakePcFile(data).c_str(), W(u"\\fw.bin"), 0), 0u);
     SetTransferProgressCallback(nullptr, nullptr);
-    EXPECT_EQ(ReadHostFile(Root() / "fw.bin"), data);
+    EXPECT_EQ(ReadBytes(Root() / "fw.bin"), data);
     EXPECT_EQ(ctx.total, data.size());
     EXPECT_EQ(ctx.lastDone, data.size());
     EXPECT_TRUE(ctx.monotonic);
@@ -207,13 +197,13 @@ TEST_F(FirmwareTest, DeviceResultsArePassedThroughUnreported) {
     vtest::ReportCapture capture;
     // An announcement the device rejects: its result, nothing else sent.
     EXPECT_EQ(KovVupPutFile(MakePcFile(Pattern(10)).c_str(), W(u""), 0), sim::kVupBadName);
-    EXPECT_TRUE(Sent(capture, kCodeTransmit).empty());
+    EXPECT_TRUE(capture.Requests(kCodeTransmit).empty());
 
     // A refusal of the file-info query during a resync ends the transfer with it.
     Firmware().failTransmits = 1;
     sim.Faults().Add("refuse=0x4242@code=18,times=3");
     EXPECT_EQ(KovVupPutFile(MakePcFile(Pattern(10)).c_str(), W(u"\\fw.bin"), 0), 0x4242u);
-    EXPECT_TRUE(Sent(capture, kCodeWrite).empty());
+    EXPECT_TRUE(capture.Requests(kCodeWrite).empty());
 
     // The write command's own result.
     sim.Faults().Add("refuse=0x77@code=19");

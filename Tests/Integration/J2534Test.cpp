@@ -21,6 +21,7 @@
 #include "Pc/Os/OsThread.h"
 #include "Sim/Vehicle/Vehicle.h"
 #include "Tests/Support/Bytes.h"
+#include "Tests/Support/DebugLines.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/PassThruMsg.h"
 #include "Tests/Support/ReportCapture.h"
@@ -49,33 +50,6 @@ std::string Hex32(const void* p) {
     return text;
 }
 
-// Collects the call log's lines from the debugger sink while it lives.
-class CallLogLines {
-public:
-    CallLogLines() {
-        TheCallLog().SetMode(kCallLogDebugger);
-        vos::SetDebugOutputHook([this](const char* text) {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_lines.push_back(text);
-        });
-    }
-    ~CallLogLines() {
-        vos::SetDebugOutputHook(nullptr);
-        TheCallLog().SetMode(0);
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        std::vector<std::string> out;
-        for (const std::string& l : m_lines)
-            if (l.find("J2534") != std::string::npos) out.push_back(l);
-        m_lines.clear();
-        return out;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
 
 class J2534Test : public ::testing::Test {
 protected:
@@ -99,6 +73,10 @@ protected:
         EXPECT_EQ(PassThruConnect(1, protocol, flags, baud, &channel), 0u);
         return channel;
     }
+    uint32_t OpenAndConnect(uint32_t protocol, uint32_t baud = 500000) {
+        Open();
+        return Connect(protocol, baud);
+    }
     // A flow-control pair: receive on rx, send (and answer) on tx.
     uint32_t FlowControl(uint32_t channel, uint8_t rx, uint8_t tx) {
         PASSTHRU_MSG mask = Msg(ISO15765, {0xFF, 0xFF, 0xFF, 0xFF});
@@ -106,6 +84,24 @@ protected:
         PASSTHRU_MSG flow = Msg(ISO15765, {0, 0, 0x07, tx}, ISO15765_FRAME_PAD);
         uint32_t filter = 0;
         EXPECT_EQ(PassThruStartMsgFilter(channel, FLOW_CONTROL_FILTER, &mask, &pattern, &flow, &filter), 0u);
+        return filter;
+    }
+    // Writes one message; the call must succeed.
+    static void Write(uint32_t channel, PASSTHRU_MSG m, uint32_t timeout) {
+        uint32_t n = 1;
+        EXPECT_EQ(PassThruWriteMsgs(channel, &m, &n, timeout), 0u);
+        EXPECT_EQ(n, 1u);
+    }
+    // Reads one message; the call must succeed.
+    static PASSTHRU_MSG ReadOne(uint32_t channel, uint32_t timeout) {
+        PASSTHRU_MSG m = Msg(0, {});
+        uint32_t n = 1;
+        EXPECT_EQ(PassThruReadMsgs(channel, &m, &n, timeout), 0u);
+        return m;
+    }
+    static uint32_t PassFilter(uint32_t channel, PASSTHRU_MSG mask, PASSTHRU_MSG pattern) {
+        uint32_t filter = 0;
+        EXPECT_EQ(PassThruStartMsgFilter(channel, PASS_FILTER, &mask, &pattern, nullptr, &filter), 0u);
         return filter;
     }
     // Reads until a message satisfies want, at most `tries` reads of 200 ms.
@@ -175,11 +171,10 @@ TEST_F(J2534Test, EveryCallNeedsTheOpenDevice) {
 }
 
 TEST_F(J2534Test, CloseWhileTheDeviceIsSilentStillClosesAndReleases) {
-    Open();
-    const uint32_t channel = Connect(CAN);
+    const uint32_t channel = OpenAndConnect(CAN);
     EXPECT_EQ(CurrentChannelID, channel);
     SetClockRate(20);
-    CallLogLines log;
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "J2534");
     sim.Faults().Add("silent");
     EXPECT_EQ(PassThruClose(1), ERR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(DeviceOpen, 0u);
@@ -298,24 +293,18 @@ TEST_F(J2534Test, BatteryAndProgrammingVoltageTakeTheDeviceId) {
 // ---- messages --------------------------------------------------------------------------------
 
 TEST_F(J2534Test, ReadMsgsWithFewerThanAskedReturns9AndKeepsTheCount) {
-    Open();
-    const uint32_t channel = Connect(CAN);
+    const uint32_t channel = OpenAndConnect(CAN);
     PASSTHRU_MSG in[3];
     std::memset(in, 0, sizeof in);
     uint32_t n = 3;
     EXPECT_EQ(PassThruReadMsgs(channel, in, &n, 0), ERR_BUFFER_EMPTY);
     EXPECT_EQ(n, 3u);
 
-    PASSTHRU_MSG mask = Msg(CAN, {0xFF, 0xFF, 0xFF, 0xFF});
-    PASSTHRU_MSG pattern = Msg(CAN, {0, 0, 0x07, 0xE8});
-    uint32_t filter = 0;
-    ASSERT_EQ(PassThruStartMsgFilter(channel, PASS_FILTER, &mask, &pattern, nullptr, &filter), 0u);
+    const uint32_t filter = PassFilter(channel, Msg(CAN, {0xFF, 0xFF, 0xFF, 0xFF}), Msg(CAN, {0, 0, 0x07, 0xE8}));
     // Functional "supported PIDs": the engine ECU answers on 0x7E8, the
     // transmission ECU on 0x7E9, which the filter keeps out.
     PASSTHRU_MSG request = Msg(CAN, {0, 0, 0x07, 0xDF, 0x02, 0x01, 0x00, 0, 0, 0, 0, 0});
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &request, &one, 0), 0u);
-    EXPECT_EQ(one, 1u);
+    Write(channel, request, 0);
     n = 3;
     EXPECT_EQ(PassThruReadMsgs(channel, in, &n, 300), ERR_TIMEOUT);
     EXPECT_EQ(n, 3u);
@@ -330,8 +319,7 @@ TEST_F(J2534Test, ReadMsgsWithFewerThanAskedReturns9AndKeepsTheCount) {
     ASSERT_EQ(PassThruIoctl(channel, SET_CONFIG, &list, nullptr), 0u);
     ASSERT_EQ(PassThruIoctl(channel, CLEAR_RX_BUFFER, nullptr, nullptr), 0u);
     PASSTHRU_MSG rpm = Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x01, 0x0C, 0, 0, 0, 0, 0});
-    one = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &rpm, &one, 100), 0u);
+    Write(channel, rpm, 100);
     n = 2;
     EXPECT_EQ(PassThruReadMsgs(channel, in, &n, 500), 0u);
     ASSERT_EQ(n, 2u);
@@ -345,8 +333,7 @@ TEST_F(J2534Test, ReadMsgsWithFewerThanAskedReturns9AndKeepsTheCount) {
 }
 
 TEST_F(J2534Test, LongReadTimeoutKeepsTheLinkAlive) {
-    Open();
-    const uint32_t channel = Connect(CAN);
+    const uint32_t channel = OpenAndConnect(CAN);
     SetClockRate(20);
     // 5 s on the device while the library waits for the answer and polls.
     PASSTHRU_MSG in;
@@ -358,8 +345,7 @@ TEST_F(J2534Test, LongReadTimeoutKeepsTheLinkAlive) {
 }
 
 TEST_F(J2534Test, ReadAndWriteRunWithoutTrace) {
-    Open();
-    const uint32_t channel = Connect(CAN);
+    const uint32_t channel = OpenAndConnect(CAN);
     vtest::ReportCapture traces;
     PASSTHRU_MSG m = Msg(CAN, {0, 0, 0x07, 0xDF, 0x02, 0x3E, 0x80});
     uint32_t n = 1;
@@ -371,8 +357,7 @@ TEST_F(J2534Test, ReadAndWriteRunWithoutTrace) {
 }
 
 TEST_F(J2534Test, SegmentedWriteWithoutFlowControlTimesOut) {
-    Open();
-    const uint32_t channel = Connect(ISO15765);
+    const uint32_t channel = OpenAndConnect(ISO15765);
     // No ECU answers on 0x7E5: its First frame never gets Flow Control.
     FlowControl(channel, 0xED, 0xE5);
     PASSTHRU_MSG m = Msg(ISO15765, {0, 0, 0x07, 0xE5, 0x2E, 0xF1, 0x90, 1, 2, 3, 4, 5, 6, 7, 8}, ISO15765_FRAME_PAD);
@@ -387,8 +372,7 @@ TEST_F(J2534Test, SegmentedWriteWithoutFlowControlTimesOut) {
 // ---- the last error ------------------------------------------------------------------------------
 
 TEST_F(J2534Test, LastErrorComesFromTheDeviceOrTheInterface) {
-    Open();
-    const uint32_t channel = Connect(CAN);
+    const uint32_t channel = OpenAndConnect(CAN);
     char text[80];
     // The device answers 7: its own text is fetched at once.
     PASSTHRU_MSG any = Msg(CAN, {0, 0, 0, 0});
@@ -422,7 +406,7 @@ TEST_F(J2534Test, LastErrorComesFromTheDeviceOrTheInterface) {
 // ---- the call log --------------------------------------------------------------------------------
 
 TEST_F(J2534Test, CallLogLinesOfASession) {
-    CallLogLines log;
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "J2534");
     const std::string tid = Tid();
     uint32_t device = 0;
     ASSERT_EQ(PassThruOpen(nullptr, &device), 0u);
@@ -488,9 +472,8 @@ TEST_F(J2534Test, CallLogLinesOfASession) {
 }
 
 TEST_F(J2534Test, DeviceTextFetchIsLogged) {
-    Open();
-    const uint32_t channel = Connect(CAN);
-    CallLogLines log;
+    const uint32_t channel = OpenAndConnect(CAN);
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "J2534");
     const std::string tid = Tid();
     PASSTHRU_MSG any = Msg(CAN, {0, 0, 0, 0});
     uint32_t filter = 0;
@@ -507,14 +490,9 @@ TEST_F(J2534Test, DeviceTextFetchIsLogged) {
 // ---- answers beyond the caller's capacity -----------------------------------------------------------
 
 TEST_F(J2534Test, HostileAnswersNeverOverrunTheCaller) {
-    Open();
-    const uint32_t channel = Connect(CAN);
-    PASSTHRU_MSG mask = Msg(CAN, {0, 0, 0, 0});
-    uint32_t filter = 0;
-    ASSERT_EQ(PassThruStartMsgFilter(channel, PASS_FILTER, &mask, &mask, nullptr, &filter), 0u);
-    PASSTHRU_MSG out = Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x01, 0x0D});
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &out, &one, 0), 0u);
+    const uint32_t channel = OpenAndConnect(CAN);
+    uint32_t filter = PassFilter(channel, Msg(CAN, {0, 0, 0, 0}), Msg(CAN, {0, 0, 0, 0}));
+    Write(channel, Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x01, 0x0D}), 0);
 
     // Two messages asked, four sent back: refused whole; the element after
     // the caller's array is never touched.
@@ -555,8 +533,7 @@ TEST_F(J2534Test, HostileAnswersNeverOverrunTheCaller) {
 }
 
 TEST_F(J2534Test, CallerMessagesBeyond4128BytesAreNotSent) {
-    Open();
-    const uint32_t channel = Connect(CAN);
+    const uint32_t channel = OpenAndConnect(CAN);
     const uint32_t before = Commands();
     PASSTHRU_MSG m = Msg(CAN, {0, 0, 7, 0xE0});
     m.DataSize = 5000;
@@ -631,22 +608,16 @@ TEST_F(J2534Test, Iso15765SessionReadsTheVinAndKeepsTheEcuAwake) {
     TesterPresentWatch watch(Vehicle());
 
     // 09 02 to the engine ECU: 20 bytes back, joined by the device.
-    PASSTHRU_MSG request = Msg(ISO15765, {0, 0, 0x07, 0xE0, 0x09, 0x02}, ISO15765_FRAME_PAD);
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &request, &one, 500), 0u);
+    Write(channel, Msg(ISO15765, {0, 0, 0x07, 0xE0, 0x09, 0x02}, ISO15765_FRAME_PAD), 500);
     PASSTHRU_MSG answer;
     ASSERT_TRUE(ReadUntil(channel, &answer, IsVinAnswer));
     EXPECT_EQ(DataOf(answer), Cat({{0, 0, 0x07, 0xE8, 0x49, 0x02, 0x01}, Bytes(kVin, kVin + 17)}));
 
     // The same through UDS ReadDataByIdentifier, in the extended session.
-    PASSTHRU_MSG session = Msg(ISO15765, {0, 0, 0x07, 0xE0, 0x10, 0x03}, ISO15765_FRAME_PAD);
-    one = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &session, &one, 500), 0u);
+    Write(channel, Msg(ISO15765, {0, 0, 0x07, 0xE0, 0x10, 0x03}, ISO15765_FRAME_PAD), 500);
     ASSERT_TRUE(ReadUntil(channel, &answer, IsSessionAnswer));
     EXPECT_EQ(DataOf(answer), (Bytes{0, 0, 0x07, 0xE8, 0x50, 0x03, 0x00, 0x32, 0x01, 0xF4}));
-    PASSTHRU_MSG did = Msg(ISO15765, {0, 0, 0x07, 0xE0, 0x22, 0xF1, 0x90}, ISO15765_FRAME_PAD);
-    one = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &did, &one, 500), 0u);
+    Write(channel, Msg(ISO15765, {0, 0, 0x07, 0xE0, 0x22, 0xF1, 0x90}, ISO15765_FRAME_PAD), 500);
     ASSERT_TRUE(ReadUntil(channel, &answer, IsUdsVin));
     EXPECT_EQ(DataOf(answer), Cat({{0, 0, 0x07, 0xE8, 0x62, 0xF1, 0x90}, Bytes(kVin, kVin + 17)}));
 
@@ -664,29 +635,19 @@ TEST_F(J2534Test, Iso15765SessionReadsTheVinAndKeepsTheEcuAwake) {
 }
 
 TEST_F(J2534Test, RawCanSessionDoesItsOwnFlowControl) {
-    Open();
-    const uint32_t channel = Connect(CAN);
-    PASSTHRU_MSG mask = Msg(CAN, {0xFF, 0xFF, 0xFF, 0xFF});
-    PASSTHRU_MSG pattern = Msg(CAN, {0, 0, 0x07, 0xE8});
-    uint32_t filter = 0;
-    ASSERT_EQ(PassThruStartMsgFilter(channel, PASS_FILTER, &mask, &pattern, nullptr, &filter), 0u);
+    const uint32_t channel = OpenAndConnect(CAN);
+    PassFilter(channel, Msg(CAN, {0xFF, 0xFF, 0xFF, 0xFF}), Msg(CAN, {0, 0, 0x07, 0xE8}));
 
-    PASSTHRU_MSG request = Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x09, 0x02, 0, 0, 0, 0, 0});
-    uint32_t n = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &request, &n, 100), 0u);
-    PASSTHRU_MSG first;
-    n = 1;
-    ASSERT_EQ(PassThruReadMsgs(channel, &first, &n, 1000), 0u);
+    Write(channel, Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x09, 0x02, 0, 0, 0, 0, 0}), 100);
+    const PASSTHRU_MSG first = ReadOne(channel, 1000);
     // First frame: 20 bytes, the first six of them.
     ASSERT_EQ(first.DataSize, 12u);
     EXPECT_EQ(DataOf(first), Cat({{0, 0, 0x07, 0xE8, 0x10, 0x14, 0x49, 0x02, 0x01}, Bytes(kVin, kVin + 3)}));
 
     // The tester's Flow Control: everything, no gap.
-    PASSTHRU_MSG flow = Msg(CAN, {0, 0, 0x07, 0xE0, 0x30, 0x00, 0x00, 0, 0, 0, 0, 0});
-    n = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &flow, &n, 100), 0u);
+    Write(channel, Msg(CAN, {0, 0, 0x07, 0xE0, 0x30, 0x00, 0x00, 0, 0, 0, 0, 0}), 100);
     PASSTHRU_MSG in[2];
-    n = 2;
+    uint32_t n = 2;
     ASSERT_EQ(PassThruReadMsgs(channel, in, &n, 1000), 0u);
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(in[0].Data[4], 0x21);
@@ -697,36 +658,25 @@ TEST_F(J2534Test, RawCanSessionDoesItsOwnFlowControl) {
     EXPECT_EQ(vin, kVin);
 
     // A single-frame answer needs no Flow Control.
-    PASSTHRU_MSG speed = Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x01, 0x0D, 0, 0, 0, 0, 0});
     Vehicle().UpdateData([](sim::VehicleData& d) { d.speedKmh = 88; });
-    n = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &speed, &n, 100), 0u);
-    n = 1;
-    ASSERT_EQ(PassThruReadMsgs(channel, in, &n, 1000), 0u);
-    EXPECT_EQ(DataOf(in[0]), (Bytes{0, 0, 0x07, 0xE8, 0x03, 0x41, 0x0D, 88, 0xAA, 0xAA, 0xAA, 0xAA}));
+    Write(channel, Msg(CAN, {0, 0, 0x07, 0xE0, 0x02, 0x01, 0x0D, 0, 0, 0, 0, 0}), 100);
+    EXPECT_EQ(DataOf(ReadOne(channel, 1000)), (Bytes{0, 0, 0x07, 0xE8, 0x03, 0x41, 0x0D, 88, 0xAA, 0xAA, 0xAA, 0xAA}));
 
     EXPECT_EQ(PassThruDisconnect(channel), 0u);
     EXPECT_EQ(PassThruClose(1), 0u);
 }
 
 TEST_F(J2534Test, KLineSessionAfterFiveBaudInit) {
-    Open();
-    const uint32_t channel = Connect(ISO9141, 10400);
-    PASSTHRU_MSG all = Msg(ISO9141, {0x00});
-    uint32_t filter = 0;
-    ASSERT_EQ(PassThruStartMsgFilter(channel, PASS_FILTER, &all, &all, nullptr, &filter), 0u);
+    const uint32_t channel = OpenAndConnect(ISO9141, 10400);
+    PassFilter(channel, Msg(ISO9141, {0x00}), Msg(ISO9141, {0x00}));
     uint8_t address = 0x33;
     uint8_t keys[2] = {0, 0};
     SBYTE_ARRAY in = {1, &address}, out = {2, keys};
     ASSERT_EQ(PassThruIoctl(channel, FIVE_BAUD_INIT, &in, &out), 0u);
     EXPECT_EQ(keys[0], 0x08);
     EXPECT_EQ(keys[1], 0x08);
-    PASSTHRU_MSG request = Msg(ISO9141, {0x68, 0x6A, 0xF1, 0x01, 0x05});
-    uint32_t n = 1;
-    ASSERT_EQ(PassThruWriteMsgs(channel, &request, &n, 100), 0u);
-    PASSTHRU_MSG answer;
-    n = 1;
-    ASSERT_EQ(PassThruReadMsgs(channel, &answer, &n, 1000), 0u);
+    Write(channel, Msg(ISO9141, {0x68, 0x6A, 0xF1, 0x01, 0x05}), 100);
+    const PASSTHRU_MSG answer = ReadOne(channel, 1000);
     // 48 6B 10 41 05 (88 + 40) and the checksum.
     const uint8_t sum = static_cast<uint8_t>(0x48 + 0x6B + 0x10 + 0x41 + 0x05 + 128);
     EXPECT_EQ(DataOf(answer), (Bytes{0x48, 0x6B, 0x10, 0x41, 0x05, 128, sum}));

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "Pc/Os/OsDebug.h"
 #include "Pc/Os/OsThread.h"
 #include "Tessra/CmdIo.h"
+#include "Tests/Support/DebugLines.h"
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/ReportCapture.h"
 #include "Tests/Support/WideText.h"
@@ -166,30 +166,6 @@ TEST_F(CallerRecordTest, NullRecordsGoToTheExchangeUnchanged) {
 
 // ---- DLC12 ------------------------------------------------------------------------------
 
-// Collects the call-log lines while it lives (the call log's debugger sink).
-class CallLogLines {
-public:
-    CallLogLines() {
-        m_oldMode = TheCallLog().SetMode(kCallLogDebugger);
-        vos::SetDebugOutputHook([this](const char* text) {
-            std::lock_guard<std::mutex> lock(m_lock);
-            if (std::strstr(text, "KovDLC12")) m_lines.push_back(text);
-        });
-    }
-    ~CallLogLines() {
-        vos::SetDebugOutputHook(nullptr);
-        TheCallLog().SetMode(m_oldMode);
-    }
-    std::vector<std::string> Lines() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_lines;
-    }
-
-private:
-    uint32_t m_oldMode;
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
 
 std::string Line(const char* format, uint32_t a, uint32_t b = 0, uint32_t c = 0, uint32_t d = 0,
                  uint32_t e = 0) {
@@ -207,7 +183,7 @@ protected:
 };
 
 TEST_F(Dlc12Test, ReadingCodesLogsEachCall) {
-    CallLogLines log;
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "KovDLC12");
     const uint32_t tid = vos::ThreadCurrentId();
     EXPECT_EQ(KovDLC12Connect(), 0u);
     uint8_t code[255];
@@ -260,7 +236,7 @@ TEST_F(Dlc12Test, ALengthAbove255IsTakenModulo256) {
 }
 
 TEST_F(Dlc12Test, ANonzeroResultLeavesTheOutputsAlone) {
-    CallLogLines log;
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "KovDLC12");
     uint8_t code[4] = {0xAA, 0xAA, 0xAA, 0xAA};
     uint8_t length = 0xAA;
     EXPECT_EQ(KovDLC12GetDiagCode(0x01, 1, code, &length), 0x21u);  // not connected
@@ -272,7 +248,7 @@ TEST_F(Dlc12Test, ANonzeroResultLeavesTheOutputsAlone) {
 }
 
 TEST_F(Dlc12Test, NullOutputsAreReportedAtLine6040WithoutAnExchange) {
-    CallLogLines log;
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "KovDLC12");
     uint8_t length = 0;
     uint8_t code[4];
     EXPECT_EQ(KovDLC12GetDiagCode(1, 1, nullptr, &length), 0x900d0028u);

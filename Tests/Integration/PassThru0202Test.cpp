@@ -40,15 +40,6 @@ uint32_t U32At(const Bytes& b, size_t at) {
            static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-// Requests (even traces) of the exchanges that carried a code.
-std::vector<Bytes> RequestsWithCode(const vtest::ReportCapture& capture, uint8_t code) {
-    std::vector<Bytes> out;
-    auto traces = capture.Traces();
-    for (size_t i = 0; i < traces.size(); i += 2)
-        if (!traces[i].empty() && traces[i][0] == code) out.push_back(traces[i]);
-    return out;
-}
-
 PASSTHRU_MSG CanMsg(uint32_t id, std::initializer_list<uint8_t> payload) {
     PASSTHRU_MSG m;
     std::memset(&m, 0, sizeof m);
@@ -75,6 +66,12 @@ protected:
         return channel;
     }
 
+    // Writes one message, waiting until the device has sent it.
+    static void Send(uint32_t channel, PASSTHRU_MSG m) {
+        uint32_t one = 1;
+        EXPECT_EQ(PassThruWriteMsgs_0202(channel, &m, &one, kSendWait), 0u);
+    }
+
     vtest::InProcessSim sim;
     vtest::ReportCapture capture;
 };
@@ -94,7 +91,7 @@ TEST_F(PassThru0202Test, ConnectStoresTheChannelWhateverTheResult) {
     uint32_t channel = kFill32;
     EXPECT_EQ(PassThruConnect_0202(0x99, 0, &channel), 0x03u);  // ERR_INVALID_PROTOCOL_ID
     EXPECT_EQ(channel, 0u);
-    auto sent = RequestsWithCode(capture, 0x40);
+    auto sent = capture.Requests(0x40);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], (Bytes{0x40, 0x99, 0, 0, 0, 0, 0, 0, 0}));
 
@@ -124,9 +121,7 @@ TEST_F(PassThru0202Test, RefusalCodesPassThroughAndLibraryCodesBecome7) {
     // A message list element that cannot be allocated while the answer is
     // read: the reader's 0xa00d0024 fails the exchange.
     uint32_t channel = LoopbackChannel();
-    PASSTHRU_MSG out = CanMsg(0x123, {0x01});
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs_0202(channel, &out, &one, kSendWait), 0u);
+    Send(channel, CanMsg(0x123, {0x01}));
     int elementAllocations = 0;
     vos::SetAllocFailHook([&](size_t size) {
         // The request's element passes; the answer's element fails.
@@ -153,7 +148,7 @@ TEST_F(PassThru0202Test, DeviceErrorTextAfterAFailure) {
     const std::string expected = sim.Device().State().Family<sim::Vehicle>().LastError();
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(Text(text), std::u16string(expected.begin(), expected.end()));
-    EXPECT_EQ(RequestsWithCode(capture, 0x49).back(), (Bytes{0x49}));
+    EXPECT_EQ(capture.Requests(0x49).back(), (Bytes{0x49}));
 }
 
 // ---- messages ---------------------------------------------------------------------------
@@ -179,7 +174,7 @@ TEST_F(PassThru0202Test, ReadFourAnsweredTwoStoresTwo) {
     for (int i = 2; i < 4; ++i) EXPECT_EQ(in[i].ProtocolID, kFill32) << i;
 
     // The request carried the four headers with empty Data.
-    auto sent = RequestsWithCode(capture, 0x42);
+    auto sent = capture.Requests(0x42);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(U32At(sent[0], 5), 4u);   // NumMsgs
     EXPECT_EQ(U32At(sent[0], 13), 4u);  // list count
@@ -196,15 +191,14 @@ TEST_F(PassThru0202Test, ReadCopiesWhateverTheResult) {
     EXPECT_EQ(in[0].ProtocolID, kFill32);
 
     // The device's variant without lengths: DataSize 0, the bytes still come.
-    PASSTHRU_MSG out = CanMsg(0x321, {9, 8, 7});
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs_0202(channel, &out, &one, kSendWait), 0u);
+    const PASSTHRU_MSG out = CanMsg(0x321, {9, 8, 7});
+    Send(channel, out);
     numIn = 2;
     EXPECT_EQ(PassThruOemReadMsgsNoLength(channel, in, &numIn, 0), 0u);
     ASSERT_EQ(numIn, 1u);
     EXPECT_EQ(in[0].DataSize, 0u);
     EXPECT_EQ(0, std::memcmp(in[0].Data, out.Data, out.DataSize));
-    EXPECT_EQ(RequestsWithCode(capture, 0x54).size(), 1u);
+    EXPECT_EQ(capture.Requests(0x54).size(), 1u);
 }
 
 TEST_F(PassThru0202Test, WriteSendsRxStatusAndTimestampAsZeroAndTakesTheDevicesTimestamp) {
@@ -220,7 +214,7 @@ TEST_F(PassThru0202Test, WriteSendsRxStatusAndTimestampAsZeroAndTakesTheDevicesT
     ASSERT_EQ(PassThruWriteMsgs_0202(channel, &m, &num, 250), 0u);
     EXPECT_EQ(num, 1u);
 
-    auto sent = RequestsWithCode(capture, 0x43);
+    auto sent = capture.Requests(0x43);
     ASSERT_EQ(sent.size(), 1u);
     const Bytes& r = sent[0];
     EXPECT_EQ(U32At(r, 1), channel);
@@ -250,7 +244,7 @@ TEST_F(PassThru0202Test, InterruptWriteSendsOneMessageWithTimeout1000) {
     uint32_t channel = LoopbackChannel();
     PASSTHRU_MSG m = CanMsg(0x100, {0xEE});
     EXPECT_EQ(PassThruOemWriteMsgsInterrupt(channel, &m), 0u);
-    auto sent = RequestsWithCode(capture, 0x55);
+    auto sent = capture.Requests(0x55);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(U32At(sent[0], 5), 1u);
     EXPECT_EQ(U32At(sent[0], 9), 1000u);
@@ -260,9 +254,7 @@ TEST_F(PassThru0202Test, InterruptWriteSendsOneMessageWithTimeout1000) {
 TEST_F(PassThru0202Test, AFailedExchangeTouchesNoOutput) {
     sim.SetClockRate(50);
     uint32_t channel = LoopbackChannel();
-    PASSTHRU_MSG out = CanMsg(0x100, {1});
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs_0202(channel, &out, &one, kSendWait), 0u);
+    Send(channel, CanMsg(0x100, {1}));
     sim.Faults().Add("silent@code=66");
     PASSTHRU_MSG in;
     std::memset(&in, kFill, sizeof in);
@@ -318,7 +310,7 @@ TEST_F(PassThru0202Test, GetConfigOverwritesTheCountWithTheDevicesCount) {
     EXPECT_EQ(pairs[1].Value, 500000u);
     EXPECT_EQ(pairs[2].Value, kFill32);
 
-    auto sent = RequestsWithCode(capture, 0x4B);
+    auto sent = capture.Requests(0x4B);
     ASSERT_FALSE(sent.empty());
     const Bytes& r = sent.back();
     EXPECT_EQ(U32At(r, 5), 1u);   // IoctlID
@@ -337,7 +329,7 @@ TEST_F(PassThru0202Test, InitIoctlsAndTheDevicesOwnIds) {
     EXPECT_EQ(keys[1], 0x08);
     EXPECT_EQ(keys[2], kFill);
     EXPECT_EQ(out.NumOfBytes, 2u);
-    EXPECT_EQ(RequestsWithCode(capture, 0x4B).back(), (Bytes{0x4B, static_cast<uint8_t>(kline), 0, 0, 0, 4, 0, 0, 0, 0x33}));
+    EXPECT_EQ(capture.Requests(0x4B).back(), (Bytes{0x4B, static_cast<uint8_t>(kline), 0, 0, 0, 4, 0, 0, 0, 0x33}));
 
     uint32_t kwp = 0;
     ASSERT_EQ(PassThruConnect_0202(kIso14230Protocol, 0, &kwp), 0u);
@@ -366,13 +358,13 @@ TEST_F(PassThru0202Test, InitIoctlsAndTheDevicesOwnIds) {
     uint16_t timing[3] = {1, 2, 3};
     uint32_t clock = 0;
     EXPECT_EQ(PassThruIoctl_0202(kwp, VANTRO_IOCTL0202_DEVICE_2, timing, &clock), 0u);
-    EXPECT_EQ(RequestsWithCode(capture, 0x4B).back(),
+    EXPECT_EQ(capture.Requests(0x4B).back(),
               (Bytes{0x4B, static_cast<uint8_t>(kwp), 0, 0, 0, 2, 0, 1, 0, 1, 0, 2, 0, 3, 0}));
     uint8_t pins[3] = {7, 14, 15};
     EXPECT_EQ(PassThruIoctl_0202(kwp, VANTRO_IOCTL0202_DEVICE_0, pins, nullptr), 0u);
     uint32_t word = 0x01020304;
     EXPECT_EQ(PassThruIoctl_0202(kwp, VANTRO_IOCTL0202_DEVICE_3, &word, nullptr), 0u);
-    EXPECT_EQ(RequestsWithCode(capture, 0x4B).back(),
+    EXPECT_EQ(capture.Requests(0x4B).back(),
               (Bytes{0x4B, static_cast<uint8_t>(kwp), 0, 0, 0, 3, 0, 1, 0, 4, 3, 2, 1}));
     EXPECT_EQ(PassThruIoctl_0202(kwp, VANTRO_IOCTL0202_CLEAR_RX_BUFFER, nullptr, nullptr), 0u);
 }
@@ -424,7 +416,7 @@ TEST_F(OemExtensionTest, VersionTextsComeFromTheDevice) {
     EXPECT_EQ(Text(t1), u"VANTRO VCI 1.4.2");
     EXPECT_EQ(Text(t2), u"PASSTHRU 02.02");
     EXPECT_EQ(Text(t3), u"EVENTLOG 1.0");
-    EXPECT_EQ(RequestsWithCode(capture, 0x56).front(), (Bytes{0x56}));
+    EXPECT_EQ(capture.Requests(0x56).front(), (Bytes{0x56}));
 
     std::unique_ptr<VWCHAR[]> a(new VWCHAR[80]), b(new VWCHAR[80]), c(new VWCHAR[80]);
     sim.Faults().Add("oversize@code=86");
@@ -446,9 +438,8 @@ TEST_F(OemExtensionTest, TheLogRecordsTheChannelsEvents) {
     EXPECT_EQ(area[0], kFill);
 
     uint32_t channel = LoopbackChannel();
-    PASSTHRU_MSG m = CanMsg(0x123, {0x3E, 0x00});
-    uint32_t one = 1;
-    ASSERT_EQ(PassThruWriteMsgs_0202(channel, &m, &one, kSendWait), 0u);
+    const PASSTHRU_MSG m = CanMsg(0x123, {0x3E, 0x00});
+    Send(channel, m);
     EXPECT_EQ(PassThruOemReadLog(0, &entry), 0u);  // connect
     EXPECT_EQ(entry.Value3, 2u);
     EXPECT_EQ(entry.Value4, channel);
@@ -470,7 +461,7 @@ TEST_F(OemExtensionTest, TheLogRecordsTheChannelsEvents) {
     EXPECT_EQ(PassThruOemReadLog(0, &entry), 0u);
     EXPECT_EQ(entry.Value3, 2u);
     EXPECT_EQ(PassThruOemSeekLog(0, 2, 5), 0x0Cu);  // beyond the end
-    EXPECT_EQ(RequestsWithCode(capture, 0x53).back(), (Bytes{0x53, 0, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0}));
+    EXPECT_EQ(capture.Requests(0x53).back(), (Bytes{0x53, 0, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0}));
     EXPECT_EQ(PassThruOemClearLog(0), 0u);
     EXPECT_EQ(PassThruOemGetLogStatus(0, status), 0u);
     EXPECT_EQ(status[0], 0u);

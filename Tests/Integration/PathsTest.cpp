@@ -23,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +45,7 @@
 #include "Pc/Os/OsSettings.h"
 #include "Sim/Core/SimDevice.h"
 #include "Sim/Transport/UsbBusServer.h"
+#include "Tests/Support/HostFiles.h"
 #include "Tests/Support/InProcessLink.h"
 #include "vantro/j2534.h"
 #include "vantro/vantro_devlog.h"
@@ -81,15 +81,8 @@ std::set<std::string> Listing(const fs::path& dir, const fs::path& excluded = fs
     return out;
 }
 
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using vtest::ReadText;
+using vtest::WriteText;
 
 // ---- device paths ----------------------------------------------------------------------------
 
@@ -113,9 +106,9 @@ protected:
         const fs::path b = fs::canonical(vtest::MakeTempDir("vantro-paths-"));
         fs::create_directories(b / "root" / "Inner");
         fs::create_directories(b / "outside");
-        WriteFile(b / "secret.txt", "secret");
-        WriteFile(b / "outside" / "secret.txt", "secret");
-        WriteFile(b / "root" / "in.txt", "inside");
+        WriteText(b / "secret.txt", "secret");
+        WriteText(b / "outside" / "secret.txt", "secret");
+        WriteText(b / "root" / "in.txt", "inside");
         return b;
     }
 
@@ -128,8 +121,8 @@ protected:
     // Nothing was added, removed or changed outside the root.
     void ExpectOutsideUnchanged(const std::set<std::string>& before) {
         EXPECT_EQ(Listing(base, Root()), before);
-        EXPECT_EQ(ReadFile(base / "secret.txt"), "secret");
-        EXPECT_EQ(ReadFile(base / "outside" / "secret.txt"), "secret");
+        EXPECT_EQ(ReadText(base / "secret.txt"), "secret");
+        EXPECT_EQ(ReadText(base / "outside" / "secret.txt"), "secret");
     }
 
     const fs::path base;
@@ -246,7 +239,7 @@ protected:
         vtest::SetEnv("VANTRO_PORTS_DIR", (m_dir / "ports").c_str());
         fs::create_directories(m_dir / "ports");
         fs::create_directories(m_dir / "folder");
-        WriteFile(m_dir / "plain.txt", "untouched");
+        WriteText(m_dir / "plain.txt", "untouched");
     }
     void TearDown() override {
         vtest::SetEnv("VANTRO_PORTS_DIR", m_hadOld ? m_old.c_str() : nullptr);
@@ -266,14 +259,14 @@ TEST_F(PortsDirectory, OnlyCharacterDevicesOpen) {
     fs::create_symlink(m_dir / "nothing", Ports() / "COM3");
     ASSERT_EQ(mkfifo((m_dir / "fifo").c_str(), 0600), 0);
     fs::create_symlink(m_dir / "fifo", Ports() / "COM4");
-    WriteFile(Ports() / "COM5", "a regular file in the folder");
+    WriteText(Ports() / "COM5", "a regular file in the folder");
     for (const char* name : {"COM1", "COM2", "COM3", "COM4", "COM5"}) {
         vos::OsHandle port = vos::SerialOpen(name);
         EXPECT_FALSE(vos::IsValidHandle(port)) << name;
         if (vos::IsValidHandle(port)) vos::SerialClose(port);
     }
-    EXPECT_EQ(ReadFile(m_dir / "plain.txt"), "untouched");
-    EXPECT_EQ(ReadFile(Ports() / "COM5"), "a regular file in the folder");
+    EXPECT_EQ(ReadText(m_dir / "plain.txt"), "untouched");
+    EXPECT_EQ(ReadText(Ports() / "COM5"), "a regular file in the folder");
 
     // Names are names in the folder, never paths.
     const std::string absolute = (m_dir / "plain.txt").string();
@@ -312,7 +305,7 @@ protected:
         fs::create_directories(m_base / "root");
         fs::create_directories(m_base / "ports");
         m_settings = m_base / "settings" / "host.SETTING";
-        WriteFile(m_settings, "[LOGSETTING]\r\nLOGLEVEL=0xFFFFFFFF\r\nERRREPORT=1\r\nCOMREPORT=1\r\n");
+        WriteText(m_settings, "[LOGSETTING]\r\nLOGLEVEL=0xFFFFFFFF\r\nERRREPORT=1\r\nCOMREPORT=1\r\n");
         vos::SetSettingsPathOverride(m_settings.string());
         TraceLogResetForTest();
         omnel::ResetSettings();
@@ -407,7 +400,7 @@ TEST_F(LogSinks, TraceAndReportsGoOnlyToTheNamedDebugOutput) {
     before.insert("debug.txt");
     Work();
     EXPECT_EQ(Everything(), before) << "the debugger output file and nothing else";
-    const std::string text = ReadFile(debug);
+    const std::string text = ReadText(debug);
     EXPECT_NE(text.find("CUsbIf::Open"), std::string::npos) << "trace lines of the USB link";
     EXPECT_NE(text.find("[PC]Pc/MsgCtrl/PcMsgCtrlAPI"), std::string::npos) << "the argument check's report";
     EXPECT_EQ(text.find("J2534Open"), std::string::npos) << "the call log's sinks are off";
@@ -426,7 +419,7 @@ TEST_F(LogSinks, CallLogWritesOnlyToTheFileItIsGiven) {
     TheCallLog().SetFile(vos::InvalidHandle());
     vos::FileClose(handle);
     EXPECT_EQ(Everything(), before) << "the call log's file and nothing else";
-    const std::string text = ReadFile(file);
+    const std::string text = ReadText(file);
     EXPECT_NE(text.find("J2534Open( pName"), std::string::npos);
     EXPECT_NE(text.find("J2534Close - return[0x00000000]"), std::string::npos);
 }

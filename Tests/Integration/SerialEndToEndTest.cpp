@@ -29,6 +29,7 @@
 #include "Tests/Support/InProcessLink.h"
 #include "Tests/Support/RawRecords.h"
 #include "Tests/Support/Wait.h"
+#include "Tests/Support/WideText.h"
 #include "vantro/vantro_link.h"
 #include "vantro/vantro_status.h"
 
@@ -55,12 +56,6 @@ Bytes Pattern(size_t n, uint8_t seed) {
 
 const char kPortName[] = "COM5";
 
-// A UTF-16 literal as the exports' text type.
-std::basic_string<VWCHAR> W(const char16_t* text) {
-    std::basic_string<VWCHAR> out;
-    for (; *text; ++text) out.push_back(static_cast<VWCHAR>(*text));
-    return out;
-}
 
 CCommIf* SerialOrSilentUsb(uint32_t commDevice, CMessage* message, const char* portName) {
     if (commDevice == kCommSerial) return new CSerialIf(message, portName);
@@ -221,7 +216,7 @@ TEST_F(SerialEndToEnd, StatusExportsReadTheDevice) {
     uint16_t v1 = 0, v2 = 0;
     uint8_t texts[4][VANTRO_VERSION_TEXT_SIZE + 8];
     std::memset(texts, 0xCC, sizeof texts);
-    EXPECT_EQ(0u, KovGetVersion(W(u"").c_str(), &v1, &v2, texts[0], texts[1], texts[2], texts[3]));
+    EXPECT_EQ(0u, KovGetVersion(vtest::Wide(u"").c_str(), &v1, &v2, texts[0], texts[1], texts[2], texts[3]));
     EXPECT_EQ(0x0104, v1);
     EXPECT_EQ(0x0002, v2);
     EXPECT_EQ(0, std::memcmp(u"Vantro VCI", texts[0], 22));
@@ -253,9 +248,9 @@ TEST_F(SerialEndToEnd, StatusExportsReadTheDevice) {
     EXPECT_EQ(13450u, info[3]);
 
     uint32_t version[VANTRO_FILE_VERSION_COUNT] = {};
-    EXPECT_EQ(0u, KovGetFileVersion(W(path.c_str()).c_str(), version));
+    EXPECT_EQ(0u, KovGetFileVersion(vtest::Wide(path.c_str()).c_str(), version));
     EXPECT_EQ(0xFEEF04BDu, version[0]);
-    EXPECT_EQ(2u, KovGetFileVersion(W(u"\\missing.dll").c_str(), version));
+    EXPECT_EQ(2u, KovGetFileVersion(vtest::Wide(u"\\missing.dll").c_str(), version));
 }
 
 TEST_F(SerialEndToEnd, HostileTextsStayInsideTheCallersBuffers) {
@@ -263,7 +258,7 @@ TEST_F(SerialEndToEnd, HostileTextsStayInsideTheCallersBuffers) {
     uint16_t v1 = 0, v2 = 0;
     uint8_t texts[4][VANTRO_VERSION_TEXT_SIZE + 8];
     std::memset(texts, 0xCC, sizeof texts);
-    EXPECT_EQ(0u, KovGetVersion(W(u"").c_str(), &v1, &v2, texts[0], texts[1], texts[2], texts[3]));
+    EXPECT_EQ(0u, KovGetVersion(vtest::Wide(u"").c_str(), &v1, &v2, texts[0], texts[1], texts[2], texts[3]));
     for (int t = 0; t < 4; ++t)
         for (unsigned i = VANTRO_VERSION_TEXT_SIZE; i < VANTRO_VERSION_TEXT_SIZE + 8; ++i)
             EXPECT_EQ(0xCC, texts[t][i]) << "text " << t << " byte " << i;

@@ -28,6 +28,14 @@ std::vector<std::vector<uint8_t>> ReportCapture::Traces() const {
     return m_traces;
 }
 
+std::vector<std::vector<uint8_t>> ReportCapture::Requests(uint8_t code) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    std::vector<std::vector<uint8_t>> out;
+    for (size_t i = 0; i < m_traces.size(); i += 2)
+        if (!m_traces[i].empty() && m_traces[i][0] == code) out.push_back(m_traces[i]);
+    return out;
+}
+
 size_t ReportCapture::Count(uint32_t code, const char* path, int line) const {
     std::lock_guard<std::mutex> lock(m_lock);
     size_t n = 0;

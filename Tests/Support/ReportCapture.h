@@ -19,6 +19,9 @@ public:
 
     std::vector<omnel::Report> Reports() const;
     std::vector<std::vector<uint8_t>> Traces() const;
+    // The traced request messages (traces alternate request, response) of
+    // one command code.
+    std::vector<std::vector<uint8_t>> Requests(uint8_t code) const;
     // Number of reports with this code (and path and line when given).
     size_t Count(uint32_t code, const char* path = nullptr, int line = 0) const;
     void Clear();

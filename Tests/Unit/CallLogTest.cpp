@@ -10,6 +10,8 @@
 #include "Pc/Log/CallLog.h"
 #include "Pc/Os/OsDebug.h"
 #include "Pc/Os/OsFile.h"
+#include "Tests/Support/DebugLines.h"
+#include "Tests/Support/HostFiles.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -17,18 +19,7 @@
 
 namespace {
 
-// Collects what reaches the debugger output while it lives.
-class DebuggerCapture {
-public:
-    DebuggerCapture() {
-        vos::SetDebugOutputHook([this](const char* text) { m_lines.push_back(text); });
-    }
-    ~DebuggerCapture() { vos::SetDebugOutputHook(nullptr); }
-    const std::vector<std::string>& Lines() const { return m_lines; }
-
-private:
-    std::vector<std::string> m_lines;
-};
+using DebuggerCapture = vtest::DebugLines;
 
 // A temporary PC file opened for writing, and its content read back.
 class TempFile {
@@ -50,14 +41,7 @@ public:
     }
     std::string Content() {
         Close();
-        std::string text;
-        if (FILE* f = std::fopen(m_path.c_str(), "rb")) {
-            char buffer[512];
-            size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-            std::fclose(f);
-        }
-        return text;
+        return vtest::ReadText(m_path);
     }
 
 private:

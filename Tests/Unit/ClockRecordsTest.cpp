@@ -15,16 +15,7 @@ using namespace svctest;
 
 VSYSTEMTIME Time(uint16_t y, uint16_t mo, uint16_t dow, uint16_t d, uint16_t h, uint16_t mi, uint16_t s,
                  uint16_t ms) {
-    VSYSTEMTIME t;
-    t.wYear = y;
-    t.wMonth = mo;
-    t.wDayOfWeek = dow;
-    t.wDay = d;
-    t.wHour = h;
-    t.wMinute = mi;
-    t.wSecond = s;
-    t.wMilliseconds = ms;
-    return t;
+    return VSYSTEMTIME{y, mo, dow, d, h, mi, s, ms};
 }
 
 Wire& PutTime(Wire& w, const VSYSTEMTIME& t) {

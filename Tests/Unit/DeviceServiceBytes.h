@@ -33,6 +33,7 @@ public:
     Wire& u8(uint8_t v) { return Put(v, 1); }
     Wire& u16(uint16_t v) { return Put(v, 2); }
     Wire& u32(uint32_t v) { return Put(v, 4); }
+    Wire& u64(uint64_t v) { return Put(v, 8); }
     Wire& raw(const Bytes& bytes) {
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
         return *this;

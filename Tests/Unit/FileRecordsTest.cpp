@@ -14,7 +14,9 @@
 #include "Pc/Os/OsThread.h"
 #include "Tessra/CmdListFile.h"
 #include "Tessra/CmdListFirmware.h"
+#include "Tests/Support/DebugLines.h"
 #include "Tests/Support/LinkDouble.h"
+#include "Tests/Unit/DeviceServiceBytes.h"
 #include "vantro/vantro_files.h"
 #include "vantro/vantro_firmware.h"
 
@@ -24,52 +26,10 @@ using vtest::Hex;
 
 namespace {
 
-// A UTF-16 literal as the exports take it (VWCHAR is wchar_t on Windows).
-inline const VWCHAR* W(const char16_t* text) { return reinterpret_cast<const VWCHAR*>(text); }
-
-
-// Little-endian field builder for the device's answers (the test's own code).
-struct Le {
-    Bytes b;
-    Le& u8(uint8_t v) {
-        b.push_back(v);
-        return *this;
-    }
-    Le& u16(uint16_t v) {
-        for (int i = 0; i < 2; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        return *this;
-    }
-    Le& u32(uint32_t v) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        return *this;
-    }
-    Le& u64(uint64_t v) {
-        for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-        return *this;
-    }
-    // A wstring as the record library sends it: u32 byte length (with the
-    // terminator), the UTF-16 units, the terminator.
-    Le& wstr(const std::u16string& s) {
-        u32(static_cast<uint32_t>((s.size() + 1) * 2));
-        for (char16_t c : s) u16(c);
-        return u16(0);
-    }
-    Le& buf(const Bytes& data) {
-        u32(static_cast<uint32_t>(data.size()));
-        b.insert(b.end(), data.begin(), data.end());
-        return *this;
-    }
-};
-
-Bytes Accept(uint8_t code, const Bytes& fields) {
-    Bytes r{code, 0x06};
-    r.insert(r.end(), fields.begin(), fields.end());
-    return r;
-}
-
-Bytes Refuse(uint8_t code, uint32_t why) {
-    return Bytes{code, 0x15, uint8_t(why), uint8_t(why >> 8), uint8_t(why >> 16), uint8_t(why >> 24)};
-}
+using svctest::Accepted;
+using svctest::Refused;
+using svctest::W;
+using svctest::Wire;
 
 constexpr uint32_t kRefusal = 0x0000BEEF;
 
@@ -83,10 +43,10 @@ protected:
     }
     // One fixed answer: status 6 and these fields.
     void AnswerFields(const Bytes& fields) {
-        Answer([fields](uint8_t code, const Bytes&) { return Accept(code, fields); });
+        Answer([fields](uint8_t code, const Bytes&) { return Accepted(code, fields); });
     }
     void AnswerRefusal() {
-        Answer([](uint8_t code, const Bytes&) { return Refuse(code, kRefusal); });
+        Answer([](uint8_t code, const Bytes&) { return Refused(code, kRefusal); });
     }
     std::vector<Bytes> Requests() { return Device().Requests(); }
     Bytes LastRequest() {
@@ -100,7 +60,7 @@ protected:
 // ---- request bytes ------------------------------------------------------------------
 
 TEST_F(FileRecords, RequestsCarryTheirFieldsInTableOrder) {
-    AnswerFields(Le().u32(1).u64(0).u64(0).u64(0).b);  // long enough for every response read here
+    AnswerFields(Wire().u32(1).u64(0).u64(0).u64(0).bytes());  // long enough for every response read here
 
     KovCreateFile(W(u"\\a.txt"), 0x80000000u, 1, nullptr, 3, 0x80, 0);
     // u32 FileNameLength (14: six units and the terminator), the wstring, then
@@ -151,7 +111,7 @@ TEST_F(FileRecords, RequestsCarryTheirFieldsInTableOrder) {
 }
 
 TEST_F(FileRecords, FirmwareRequestsCarryTheirFieldsInTableOrder) {
-    AnswerFields(Le().u32(0).u16(0).u32(0).u32(0).u32(0).u8(0).u8(0).b);
+    AnswerFields(Wire().u32(0).u16(0).u32(0).u32(0).u32(0).u8(0).u8(0).bytes());
     KovVupCreateFile(W(u"f"), 3);
     EXPECT_EQ(Hex(LastRequest()), Hex(FromHex("10 04 00 04 00 00 00 66 00 00 00 03 00 00 00")));
     const uint8_t data[3] = {1, 2, 3};
@@ -184,7 +144,7 @@ TEST_F(FileRecords, RecordsStartWithTheirDocumentedValues) {
 // ---- KovSetFilePointer -----------------------------------------------------------------
 
 TEST_F(FileRecords, SetFilePointerSignExtendsWithoutHighPointer) {
-    AnswerFields(Le().u32(0x1000).u32(0x2).b);
+    AnswerFields(Wire().u32(0x1000).u32(0x2).bytes());
     EXPECT_EQ(KovSetFilePointer(0x44, -10, nullptr, 2), 0x1000u);
     EXPECT_EQ(Hex(LastRequest()), Hex(FromHex("2E 44 00 00 00 F6 FF FF FF FF FF FF FF 02 00 00 00")));
 
@@ -209,7 +169,7 @@ TEST_F(FileRecords, SetFilePointerFailsWithAllBitsAfterThreeAttempts) {
 // ---- find data ---------------------------------------------------------------------------
 
 Bytes FindFields(const std::u16string& name) {
-    return Le()
+    return Wire()
         .u32(0x20)
         .u32(0x01D00001)  // creation, high half first
         .u32(0xAAAA0001)
@@ -221,7 +181,7 @@ Bytes FindFields(const std::u16string& name) {
         .u32(0x2)  // size low
         .u16(static_cast<uint16_t>((name.size() + 1) * 2))
         .wstr(name)
-        .b;
+        .bytes();
 }
 
 VFIND_DATAW Poisoned() {
@@ -233,9 +193,9 @@ VFIND_DATAW Poisoned() {
 TEST_F(FileRecords, FindDataTakesEachTimeHighHalfFirst) {
     Bytes fields = FindFields(u"n.txt");
     Answer([&](uint8_t code, const Bytes&) {
-        Bytes f = code == 38 ? Le().u32(0x77).b : Le().u8(1).b;
+        Bytes f = code == 38 ? Wire().u32(0x77).bytes() : Wire().u8(1).bytes();
         f.insert(f.end(), fields.begin(), fields.end());
-        return Accept(code, f);
+        return Accepted(code, f);
     });
     for (int next = 0; next < 2; ++next) {
         VFIND_DATAW d = Poisoned();
@@ -261,9 +221,9 @@ TEST_F(FileRecords, FindDataTakesEachTimeHighHalfFirst) {
 TEST_F(FileRecords, FindDataIsWrittenOnlyForANonzeroResult) {
     Bytes fields = FindFields(u"n");
     Answer([&](uint8_t code, const Bytes&) {
-        Bytes f = code == 38 ? Le().u32(0).b : Le().u8(0).b;
+        Bytes f = code == 38 ? Wire().u32(0).bytes() : Wire().u8(0).bytes();
         f.insert(f.end(), fields.begin(), fields.end());
-        return Accept(code, f);
+        return Accepted(code, f);
     });
     VFIND_DATAW d = Poisoned();
     EXPECT_EQ(KovFindFirstFile(W(u"*"), &d), 0u);
@@ -281,9 +241,9 @@ TEST_F(FileRecords, FindNameLongerThanCFileNameIsCutAndTerminated) {
     std::u16string longName(300, u'q');
     Bytes fields = FindFields(longName);
     Answer([&](uint8_t code, const Bytes&) {
-        Bytes f = Le().u32(9).b;
+        Bytes f = Wire().u32(9).bytes();
         f.insert(f.end(), fields.begin(), fields.end());
-        return Accept(code, f);
+        return Accepted(code, f);
     });
     VFIND_DATAW d = Poisoned();
     EXPECT_EQ(KovFindFirstFile(W(u"*"), &d), 9u);
@@ -295,7 +255,7 @@ TEST_F(FileRecords, FindNameLongerThanCFileNameIsCutAndTerminated) {
 // ---- KovReadFile and KovWriteFile ----------------------------------------------------------
 
 TEST_F(FileRecords, ReadFileHandsOverExactlyTheCountedBytes) {
-    AnswerFields(Le().u8(1).u32(3).buf({7, 8, 9}).b);
+    AnswerFields(Wire().u8(1).u32(3).buf({7, 8, 9}).bytes());
     uint8_t buffer[8];
     std::memset(buffer, 0xEE, sizeof buffer);
     uint32_t n = 0;
@@ -309,9 +269,9 @@ TEST_F(FileRecords, ReadFileFailsAndWritesNothingOnMismatchRefusalOrResultZero) 
     std::memset(buffer, 0xEE, sizeof buffer);
     uint32_t n = 0x5555;
 
-    AnswerFields(Le().u8(1).u32(4).buf({7, 8, 9}).b);  // count says 4, data holds 3
+    AnswerFields(Wire().u8(1).u32(4).buf({7, 8, 9}).bytes());  // count says 4, data holds 3
     EXPECT_EQ(KovReadFile(1, buffer, 8, &n, nullptr), 0u);
-    AnswerFields(Le().u8(0).u32(3).buf({7, 8, 9}).b);
+    AnswerFields(Wire().u8(0).u32(3).buf({7, 8, 9}).bytes());
     EXPECT_EQ(KovReadFile(1, buffer, 8, &n, nullptr), 0u);
     AnswerRefusal();
     EXPECT_EQ(KovReadFile(1, buffer, 8, &n, nullptr), 0u);
@@ -322,7 +282,7 @@ TEST_F(FileRecords, ReadFileFailsAndWritesNothingOnMismatchRefusalOrResultZero) 
 
 TEST_F(FileRecords, ReadFileRefusesMoreDataThanAskedFor) {
     Bytes big(64, 0x11);
-    AnswerFields(Le().u8(1).u32(64).buf(big).b);
+    AnswerFields(Wire().u8(1).u32(64).buf(big).bytes());
     std::vector<uint8_t> buffer(16, 0xEE);  // exactly BytesToRead: ASan sees any overrun
     uint32_t n = 0x5555;
     EXPECT_EQ(KovReadFile(1, buffer.data(), 16, &n, nullptr), 0u);
@@ -333,11 +293,11 @@ TEST_F(FileRecords, ReadFileRefusesMoreDataThanAskedFor) {
 TEST_F(FileRecords, WriteFileReportsTheCountOnlyOnSuccess) {
     const uint8_t data[2] = {1, 2};
     uint32_t written = 0x5555;
-    AnswerFields(Le().u8(9).u32(2).b);
+    AnswerFields(Wire().u8(9).u32(2).bytes());
     EXPECT_EQ(KovWriteFile(1, data, 2, &written, nullptr), 1u);
     EXPECT_EQ(written, 2u);
     written = 0x5555;
-    AnswerFields(Le().u8(0).u32(2).b);
+    AnswerFields(Wire().u8(0).u32(2).bytes());
     EXPECT_EQ(KovWriteFile(1, data, 2, &written, nullptr), 0u);
     AnswerRefusal();
     EXPECT_EQ(KovWriteFile(1, data, 2, &written, nullptr), 0u);
@@ -347,13 +307,13 @@ TEST_F(FileRecords, WriteFileReportsTheCountOnlyOnSuccess) {
 // ---- the yes/no commands --------------------------------------------------------------------
 
 TEST_F(FileRecords, ByteResultsAreWidenedOrNormalisedPerCommand) {
-    AnswerFields(Le().u8(7).b);
+    AnswerFields(Wire().u8(7).bytes());
     EXPECT_EQ(KovDeleteFile(W(u"a")), 1u);  // R4: exactly 1
     EXPECT_EQ(KovCloseHandle(1), 7u);    // R3: the byte itself
     EXPECT_EQ(KovFindClose(1), 7u);
     EXPECT_EQ(KovCreateDirectory(W(u"d"), nullptr), 7u);
     EXPECT_EQ(KovRemoveDirectory(W(u"d")), 7u);
-    AnswerFields(Le().u8(0).b);
+    AnswerFields(Wire().u8(0).bytes());
     EXPECT_EQ(KovDeleteFile(W(u"a")), 0u);
     AnswerRefusal();
     EXPECT_EQ(KovDeleteFile(W(u"a")), 0u);
@@ -362,7 +322,7 @@ TEST_F(FileRecords, ByteResultsAreWidenedOrNormalisedPerCommand) {
 }
 
 TEST_F(FileRecords, AttributeAndCopyResultsMapExchangeFailures) {
-    AnswerFields(Le().u32(0x21).b);
+    AnswerFields(Wire().u32(0x21).bytes());
     EXPECT_EQ(KovGetFileAttributes(W(u"a")), 0x21u);
     EXPECT_EQ(KovSetFileAttributes(W(u"a"), 1), 0x21u);
     EXPECT_EQ(KovCopyFile(W(u"a"), W(u"b"), 1), 0x21u);
@@ -385,18 +345,18 @@ TEST_F(FileRecords, UnreadResponsesLeaveTheStartValueOne) {
 }
 
 TEST_F(FileRecords, DiskFreeSpaceFillsOnlyGivenPointersOnSuccess) {
-    AnswerFields(Le().u32(1).u64(0x1122334455ull).u64(0x99AABBCCDDull).u64(0x55).b);
+    AnswerFields(Wire().u32(1).u64(0x1122334455ull).u64(0x99AABBCCDDull).u64(0x55).bytes());
     uint64_t avail = 0, total = 0;
     EXPECT_EQ(KovGetDiskFreeSpace(W(u"\\"), &avail, &total, nullptr), 1u);
     EXPECT_EQ(avail, 0x1122334455ull);
     EXPECT_EQ(total, 0x99AABBCCDDull);
-    AnswerFields(Le().u32(0).u64(1).u64(2).u64(3).b);
+    AnswerFields(Wire().u32(0).u64(1).u64(2).u64(3).bytes());
     EXPECT_EQ(KovGetDiskFreeSpace(W(u"\\"), &avail, &total, nullptr), 0u);
     EXPECT_EQ(avail, 0x1122334455ull);
 }
 
 TEST_F(FileRecords, CreateProcessFillsProcessInformationWhateverTheResult) {
-    AnswerFields(Le().u8(0).u32(0x10).u32(0x20).u32(0x30).u32(0x40).b);
+    AnswerFields(Wire().u8(0).u32(0x10).u32(0x20).u32(0x30).u32(0x40).bytes());
     uint32_t info[4] = {};
     EXPECT_EQ(KovCreateProcess(W(u"a.exe"), W(u""), nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr, info), 0u);
     EXPECT_EQ(info[0], 0x10u);
@@ -409,22 +369,6 @@ TEST_F(FileRecords, CreateProcessFillsProcessInformationWhateverTheResult) {
 
 // ---- KovCreateFile and its call-log line -----------------------------------------------------
 
-class CallLogLines {
-public:
-    CallLogLines() {
-        m_oldMode = TheCallLog().SetMode(kCallLogDebugger);
-        vos::SetDebugOutputHook([this](const char* text) { m_lines.push_back(text); });
-    }
-    ~CallLogLines() {
-        vos::SetDebugOutputHook(nullptr);
-        TheCallLog().SetMode(m_oldMode);
-    }
-    const std::vector<std::string>& Lines() const { return m_lines; }
-
-private:
-    uint32_t m_oldMode;
-    std::vector<std::string> m_lines;
-};
 
 std::string ExpectedLine(const char* file, uint32_t handle) {
     char line[256];
@@ -434,7 +378,7 @@ std::string ExpectedLine(const char* file, uint32_t handle) {
 }
 
 TEST_F(FileRecords, CreateFileReturnsZeroOnExchangeFailureAndStillLogs) {
-    CallLogLines log;
+    vtest::DebugLines log(vtest::DebugLines::kCallLog);
     AnswerRefusal();
     EXPECT_EQ(KovCreateFile(W(u"\\Temp\\a.txt"), 0x80000000u, 1, nullptr, 3, 0x80, 0), 0u);
     ASSERT_EQ(log.Lines().size(), 1u);
@@ -442,10 +386,10 @@ TEST_F(FileRecords, CreateFileReturnsZeroOnExchangeFailureAndStillLogs) {
 }
 
 TEST_F(FileRecords, CreateFilePassesTheDevicesHandleAndFailureValueThrough) {
-    CallLogLines log;
-    AnswerFields(Le().u32(0xFFFFFFFFu).b);
+    vtest::DebugLines log(vtest::DebugLines::kCallLog);
+    AnswerFields(Wire().u32(0xFFFFFFFFu).bytes());
     EXPECT_EQ(KovCreateFile(W(u"b\u00e9"), 0, 0, nullptr, 3, 0, 0), 0xFFFFFFFFu);
-    AnswerFields(Le().u32(0x1008).b);
+    AnswerFields(Wire().u32(0x1008).bytes());
     EXPECT_EQ(KovCreateFile(W(u"c"), 0, 0, nullptr, 3, 0, 0), 0x1008u);
     ASSERT_EQ(log.Lines().size(), 2u);
     EXPECT_EQ(log.Lines()[0], ExpectedLine("b?", 0xFFFFFFFFu));  // no ANSI form: '?'
@@ -455,7 +399,7 @@ TEST_F(FileRecords, CreateFilePassesTheDevicesHandleAndFailureValueThrough) {
 // ---- KovVupGetFileInfo ---------------------------------------------------------------------------
 
 Bytes FileInfo(uint32_t result, uint16_t nameLength, const std::u16string& name) {
-    return Le().u32(result).u16(nameLength).wstr(name).u32(0x11).u32(0x22).u8(0x33).u8(0xF4).b;
+    return Wire().u32(result).u16(nameLength).wstr(name).u32(0x11).u32(0x22).u8(0x33).u8(0xF4).bytes();
 }
 
 TEST_F(FileRecords, VupGetFileInfoCopiesTheNameWithoutItsTerminator) {
@@ -502,7 +446,7 @@ TEST_F(FileRecords, VupCommandsReturnTheExchangeErrorOrTheResult) {
     EXPECT_EQ(a, 9u);
     EXPECT_EQ(KovVupWriteFile(0, 0), kRefusal);
     EXPECT_EQ(KovVupFileFree(), kRefusal);
-    AnswerFields(Le().u32(0x77).b);
+    AnswerFields(Wire().u32(0x77).bytes());
     EXPECT_EQ(KovVupWriteFile(0, 0), 0x77u);
     EXPECT_EQ(KovVupFileFree(), 0x77u);
 }

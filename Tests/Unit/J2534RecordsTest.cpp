@@ -12,6 +12,7 @@
 #include "Pc/MsgCtrl/MsgWriter.h"
 #include "Pc/Os/OsMemory.h"
 #include "Tessra/CmdListJ2534.h"
+#include "Tests/Support/PassThruMsg.h"
 #include "Tests/Support/ReportCapture.h"
 
 namespace {
@@ -92,12 +93,7 @@ TEST(J2534Records, MessageWithoutDataIsTwentyFourBytesForBothMasks) {
 }
 
 TEST(J2534Records, MessageDataFollowsTheHeaderAndNullTargetFailsTheWriter) {
-    PASSTHRU_MSG m = {};
-    m.ProtocolID = 5;
-    m.DataSize = 3;
-    m.Data[0] = 0xAB;
-    m.Data[1] = 0xCD;
-    m.Data[2] = 0xEF;
+    PASSTHRU_MSG m = vtest::Msg(5, {0xAB, 0xCD, 0xEF});
     PassThruMsgCodec codec;
     codec.Set(&m, kMaskMsgAll);
     EXPECT_EQ(Written(codec), Wire().msg(5, 0, 0, 0, {0xAB, 0xCD, 0xEF}).b);
@@ -122,12 +118,8 @@ TEST(J2534Records, MessageDataBeyond4128IsNeverSent) {
 
 TEST(J2534Records, ArrayRequestsWalkTheCallersArrayWithTheStride) {
     auto msgs = Messages(2);
-    msgs[0].ProtocolID = 6;
-    msgs[0].DataSize = 2;
-    msgs[0].Data[0] = 0x3E;
-    msgs[1].ProtocolID = 5;
-    msgs[1].DataSize = 1;
-    msgs[1].Data[0] = 0x99;
+    msgs[0] = vtest::Msg(6, {0x3E, 0});
+    msgs[1] = vtest::Msg(5, {0x99});
 
     J2534ReadMsgsRequest read;
     read.ChannelID = 3;

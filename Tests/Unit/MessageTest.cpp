@@ -52,6 +52,13 @@ public:
 
 bool IsSet(vos::OsHandle event) { return vos::EventWait(event, 0) == vos::kWaitObject0; }
 
+Bytes ResponseOf(CMessage& msg) {
+    const uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+    EXPECT_EQ(0u, msg.GetResponse(&bytes, &length));
+    return bytes ? Bytes(bytes, bytes + length) : Bytes();
+}
+
 Bytes Pattern(size_t n) {
     Bytes b(n);
     for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + i / 256);
@@ -87,6 +94,15 @@ protected:
         TxFrame* slot = nullptr;
         return msg.GetPendingFrame(&slot) == 0;
     }
+
+    // The clock at `tick`, and the layer's time-out check.
+    void CheckAt(uint32_t tick) {
+        vos::OsSetTickCount(tick);
+        msg.CheckTimeouts();
+    }
+
+    // The stored response; the call must succeed.
+    Bytes Response() { return ResponseOf(msg); }
 
     // Idle with a link, then the request sent and every frame acknowledged:
     // the layer waits for the response.
@@ -160,10 +176,7 @@ TEST_F(MessageTest, ExampleExchangeByteForByte) {
     EXPECT_EQ(kStateReceived, msg.GetState());
     EXPECT_TRUE(IsSet(msg.GetResponseEvent()));
 
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ("3B 06 00 00 00 00", Hex(Bytes(bytes, bytes + length)));
+    EXPECT_EQ("3B 06 00 00 00 00", Hex(Response()));
     EXPECT_EQ(kStateIdle, msg.GetState());
     EXPECT_FALSE(IsSet(msg.GetResponseEvent()));
     // Only the stray ACK while Waiting was reported.
@@ -187,10 +200,7 @@ TEST_F(MessageTest, BadChecksumIsNakedAndTheNextFrameIsTaken) {
     EXPECT_EQ(0u, msg.GetExchangeError());
     EXPECT_EQ("02 03 02 00 06 03 0E 03", Hex(Take(&ends)));
     EXPECT_TRUE(ends);
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ("3B 06 00 00 00 00", Hex(Bytes(bytes, bytes + length)));
+    EXPECT_EQ("3B 06 00 00 00 00", Hex(Response()));
 }
 
 // ---- cutting requests into frames --------------------------------------------------
@@ -261,10 +271,7 @@ TEST_F(MessageTest, MiddleNumbersRunTo0xFFAndStartAgainAt0x80) {
         ASSERT_EQ(0u, Receive(f)) << "type " << int(f[1]);
         EXPECT_EQ("02 03 02 00 06 03 0E 03", Hex(Take()));
     }
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ(request, Bytes(bytes, bytes + length));
+    EXPECT_EQ(request, Response());
     EXPECT_TRUE(reports.Reports().empty());
 }
 
@@ -291,10 +298,7 @@ TEST_F(MessageTest, RepeatedMiddleIsNakedWithTheSequenceError) {
     bool ends = false;
     Take(&ends);
     EXPECT_TRUE(ends);
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ(message, Bytes(bytes, bytes + length));
+    EXPECT_EQ(message, Response());
     EXPECT_EQ(2u, reports.Reports().size());
 }
 
@@ -309,20 +313,14 @@ TEST_F(MessageTest, ANewFirstFrameStartsTheResponseOver) {
         ASSERT_EQ(0u, Receive(f));
         Take();
     }
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ(message, Bytes(bytes, bytes + length));
+    EXPECT_EQ(message, Response());
 }
 
 TEST_F(MessageTest, AnEmptyResponseFrameHandsOutNoBytesOfTheLastResponse) {
     ToWaiting(request3B);
     Receive(MakeFrame(0x00, {0x3B, 0x06, 0x01}));
     Take();
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    ASSERT_EQ(3u, length);
+    ASSERT_EQ(3u, Response().size());
 
     ToWaiting(request3B);
     EXPECT_EQ(0u, Receive(MakeFrame(0x00, {})));
@@ -330,6 +328,8 @@ TEST_F(MessageTest, AnEmptyResponseFrameHandsOutNoBytesOfTheLastResponse) {
     bool ends = false;
     EXPECT_EQ("02 03 02 00 06 03 0E 03", Hex(Take(&ends)));
     EXPECT_TRUE(ends);
+    const uint8_t* bytes = nullptr;
+    uint32_t length = 0;
     ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
     EXPECT_EQ(0u, length);
     EXPECT_EQ(nullptr, bytes);
@@ -543,12 +543,10 @@ TEST_F(MessageTest, TimeoutsCountFromTheLastProgressInUnsigned32BitTicks) {
     vos::OsSetTickCount(base);
     ASSERT_EQ(0u, Receive(MakeAck(3)));
     Take();
-    vos::OsSetTickCount(base + 1800);
-    msg.CheckTimeouts();
+    CheckAt(base + 1800);
     EXPECT_EQ(0u, msg.GetExchangeError());
     EXPECT_FALSE(IsSet(msg.GetAcceptEvent()));
-    vos::OsSetTickCount(base + 2200);
-    msg.CheckTimeouts();
+    CheckAt(base + 2200);
     EXPECT_EQ(QXR_ERROR_SEND_TIMEOUT, msg.GetExchangeError());
     EXPECT_TRUE(IsSet(msg.GetAcceptEvent()));
     EXPECT_FALSE(IsSet(msg.GetResponseEvent()));
@@ -559,12 +557,10 @@ TEST_F(MessageTest, TimeoutsCountFromTheLastProgressInUnsigned32BitTicks) {
     ToWaiting(request3B);
     vos::OsSetTickCount(base);
     ASSERT_EQ(0u, Receive(MakePollAnswer(2)));
-    vos::OsSetTickCount(base + 9800);
-    msg.CheckTimeouts();
+    CheckAt(base + 9800);
     EXPECT_EQ("02 7F 00 00 7F 03", Hex(Take()));
     EXPECT_FALSE(IsSet(msg.GetResponseEvent()));
-    vos::OsSetTickCount(base + 10200);
-    msg.CheckTimeouts();
+    CheckAt(base + 10200);
     EXPECT_FALSE(Pending());
     EXPECT_EQ(QXR_ERROR_RECV_TIMEOUT, msg.GetExchangeError());
     EXPECT_TRUE(IsSet(msg.GetResponseEvent()));
@@ -575,12 +571,10 @@ TEST_F(MessageTest, TimeoutsCountFromTheLastProgressInUnsigned32BitTicks) {
     vos::OsSetTickCount(base);
     ASSERT_EQ(0u, Receive(MakeFrame(0x01, Bytes(511, 4))));
     Take();
-    vos::OsSetTickCount(base + 9800);
-    msg.CheckTimeouts();
+    CheckAt(base + 9800);
     EXPECT_EQ(0u, msg.GetExchangeError());
     EXPECT_FALSE(Pending()) << "no Poll while receiving";
-    vos::OsSetTickCount(base + 10200);
-    msg.CheckTimeouts();
+    CheckAt(base + 10200);
     EXPECT_EQ(QXR_ERROR_RECV_TIMEOUT, msg.GetExchangeError());
     EXPECT_TRUE(IsSet(msg.GetResponseEvent()));
     EXPECT_EQ(2u, reports.Count(QXR_ERROR_RECV_TIMEOUT, kPath));
@@ -596,52 +590,39 @@ TEST_F(MessageTest, TimeoutsCountFromTheLastProgressInUnsigned32BitTicks) {
 }
 
 TEST_F(MessageTest, LimitsAreAddedInUnsigned32BitArithmetic) {
+    struct Case {
+        const char* name;
+        uint32_t progress, before, after;  // 0 before: passed at the first check
+    };
+    const Case cases[] = {
+        // 5000 ms before the wrap: the sum does not wrap, the limit passes
+        // 2000 ms later.
+        {"before the wrap", 0xFFFFFFFFu - 5000, 0xFFFFFFFFu - 3500, 0xFFFFFFFFu - 2500},
+        // 1000 ms before the wrap: LastActivity + 2000 wraps to about 1000,
+        // which the count is already above.
+        {"sum wraps", 0xFFFFFFFFu - 1000, 0, 0xFFFFFFFFu - 900},
+        // After the wrap the count starts low again: the limit is at 2100.
+        {"after the wrap", 100, 1500, 2600},
+    };
     Bytes request = Pattern(600);
     msg.OnLinkOpened();
-    ASSERT_EQ(0u, msg.SendRequest(request.data(), 600, nullptr));
-    Take();
-
-    // Progress 5000 ms before the wrap: the sum does not wrap, the limit
-    // passes 2000 ms later.
-    vos::OsSetTickCount(0xFFFFFFFFu - 5000);
-    ASSERT_EQ(0u, Receive(MakeAck(3)));
-    Take();
-    vos::OsSetTickCount(0xFFFFFFFFu - 3500);
-    msg.CheckTimeouts();
-    EXPECT_EQ(0u, msg.GetExchangeError());
-    vos::OsSetTickCount(0xFFFFFFFFu - 2500);
-    msg.CheckTimeouts();
-    EXPECT_EQ(QXR_ERROR_SEND_TIMEOUT, msg.GetExchangeError());
-    msg.EndExchange();
-
-    // Progress 1000 ms before the wrap: LastActivity + 2000 wraps to about
-    // 1000, which the count is already above: the limit counts as passed at
-    // the first check.
-    ASSERT_EQ(0u, msg.SendRequest(request.data(), 600, nullptr));
-    Take();
-    vos::OsSetTickCount(0xFFFFFFFFu - 1000);
-    ASSERT_EQ(0u, Receive(MakeAck(3)));
-    Take();
-    const uint32_t sum = msg.GetLastActivity() + kReplyTimeoutMs;
-    EXPECT_LT(sum, 2000u);
-    vos::OsSetTickCount(0xFFFFFFFFu - 900);
-    msg.CheckTimeouts();
-    EXPECT_EQ(QXR_ERROR_SEND_TIMEOUT, msg.GetExchangeError());
-    msg.EndExchange();
-
-    // After the wrap the count starts low again: progress at tick 100 has
-    // its limit at 2100.
-    ASSERT_EQ(0u, msg.SendRequest(request.data(), 600, nullptr));
-    Take();
-    vos::OsSetTickCount(100);
-    ASSERT_EQ(0u, Receive(MakeAck(3)));
-    Take();
-    vos::OsSetTickCount(1500);
-    msg.CheckTimeouts();
-    EXPECT_EQ(0u, msg.GetExchangeError());
-    vos::OsSetTickCount(2600);
-    msg.CheckTimeouts();
-    EXPECT_EQ(QXR_ERROR_SEND_TIMEOUT, msg.GetExchangeError());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(0u, msg.SendRequest(request.data(), 600, nullptr));
+        Take();
+        vos::OsSetTickCount(c.progress);
+        ASSERT_EQ(0u, Receive(MakeAck(3)));
+        Take();
+        if (c.before) {
+            CheckAt(c.before);
+            EXPECT_EQ(0u, msg.GetExchangeError());
+        } else {
+            EXPECT_LT(msg.GetLastActivity() + kReplyTimeoutMs, 2000u);
+        }
+        CheckAt(c.after);
+        EXPECT_EQ(QXR_ERROR_SEND_TIMEOUT, msg.GetExchangeError());
+        msg.EndExchange();
+    }
     EXPECT_EQ(3u, reports.Count(QXR_ERROR_SEND_TIMEOUT, kPath));
 }
 
@@ -775,10 +756,7 @@ TEST_F(MessageTest, LostResponseFragmentIsAcknowledgedButFailsTheExchange) {
     ToWaiting(request3B);
     Receive(MakeFrame(0x00, {0x3B, 0x06}));
     Take();
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    EXPECT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ(2u, length);
+    EXPECT_EQ(2u, Response().size());
 }
 
 // ---- through a link with its own threads, on the accelerated clock ------------------------
@@ -829,9 +807,7 @@ TEST_F(MessageLinkTest, SilentDeviceTimesOutAfter2000ms) {
     ASSERT_EQ(0u, msg.SendRequest(request.data(), 10, nullptr));
     ASSERT_EQ(0u, link->Send());
     ASSERT_TRUE(WaitSet(msg.GetResponseEvent(), 5000));
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
+    ResponseOf(msg);
     endpoint.SetSilent(true);
     ASSERT_EQ(0u, msg.SendRequest(request.data(), 10, nullptr));
     const uint32_t second = vos::OsGetTickCount();
@@ -860,10 +836,7 @@ TEST_F(MessageLinkTest, WaitingPollsAboutOnceASecondUntilTheResponseComes) {
     ASSERT_TRUE(endpoint.ReleaseResponse());
     ASSERT_TRUE(WaitSet(msg.GetResponseEvent(), 5000));
     EXPECT_EQ(0u, msg.GetExchangeError());
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ("21 06 01 02 03", Hex(Bytes(bytes, bytes + length)));
+    EXPECT_EQ("21 06 01 02 03", Hex(ResponseOf(msg)));
     EXPECT_EQ("02 03 02 00 06 03 0E 03", Hex(endpoint.Written().back()));
     EXPECT_TRUE(reports.Reports().empty());
 }
@@ -915,10 +888,7 @@ TEST_F(MessageLinkTest, ResponseEventIsSetOnlyAfterTheFinalAckIsWritten) {
     ASSERT_GT(endpoint.Written().size(), before);
     EXPECT_EQ("02 03 02 00 06 03 0E 03", Hex(endpoint.Written().back()));
     EXPECT_EQ(kStateReceived, msg.GetState());
-    const uint8_t* bytes = nullptr;
-    uint32_t length = 0;
-    ASSERT_EQ(0u, msg.GetResponse(&bytes, &length));
-    EXPECT_EQ(102u, length);
+    EXPECT_EQ(102u, ResponseOf(msg).size());
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Pc/Os/OsDebug.h"
+#include "Tests/Support/HostFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -27,13 +27,6 @@ TEST(OsDebug, HookSeesEveryTextInOrder) {
 }
 
 #if !defined(_WIN32)
-std::string Contents(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(OsDebug, PosixAppendsToTheFileNamedByTheEnvironment) {
     fs::path file = fs::temp_directory_path() /
                     ("vantro-debug-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
@@ -45,7 +38,7 @@ TEST(OsDebug, PosixAppendsToTheFileNamedByTheEnvironment) {
     vos::DebugOutput("two");
     unsetenv("VANTRO_DEBUG_OUTPUT");
     vos::DebugOutput("gone");
-    EXPECT_EQ("old|one\r\ntwo", Contents(file));
+    EXPECT_EQ("old|one\r\ntwo", vtest::ReadText(file));
     fs::remove(file);
 }
 #endif

@@ -52,6 +52,25 @@ std::string Read(vos::OsHandle port, uint32_t size, bool* ok = nullptr) {
     return buffer;
 }
 
+// Sets the link's settings (38400 baud, 8N1, no handshake on input, DTR on,
+// RTS handshake) and reads the port's settings back.
+vos::OsDcb SetLinkSettings(vos::OsHandle port) {
+    vos::OsDcb dcb;
+    EXPECT_TRUE(vos::SerialGetState(port, &dcb));
+    dcb.BaudRate = 38400;
+    dcb.ByteSize = 8;
+    dcb.Parity = 0;
+    dcb.StopBits = 0;
+    dcb.fOutxCtsFlow = false;
+    dcb.fOutxDsrFlow = false;
+    dcb.fDtrControl = 1;
+    dcb.fRtsControl = 2;
+    EXPECT_TRUE(vos::SerialSetState(port, &dcb));
+    vos::OsDcb back;
+    EXPECT_TRUE(vos::SerialGetState(port, &back));
+    return back;
+}
+
 uint32_t Queued(vos::OsHandle port) {
     uint32_t errors = 0, queued = 0;
     return vos::SerialClearError(port, &errors, &queued) ? queued : kMaxDword;
@@ -165,20 +184,7 @@ TEST_F(OsSerialPty, OpensOnlyCharacterDevicesOfThePortsDirectoryOnce) {
 }
 
 TEST_F(OsSerialPty, AppliesTheLinkSettingsAndKeepsTheRest) {
-    vos::OsDcb dcb;
-    ASSERT_TRUE(vos::SerialGetState(m_port, &dcb));
-    dcb.BaudRate = 38400;
-    dcb.ByteSize = 8;
-    dcb.Parity = 0;
-    dcb.StopBits = 0;
-    dcb.fOutxCtsFlow = false;
-    dcb.fOutxDsrFlow = false;
-    dcb.fDtrControl = 1;
-    dcb.fRtsControl = 2;
-    ASSERT_TRUE(vos::SerialSetState(m_port, &dcb));
-
-    vos::OsDcb back;
-    ASSERT_TRUE(vos::SerialGetState(m_port, &back));
+    vos::OsDcb back = SetLinkSettings(m_port);
     EXPECT_EQ(38400u, back.BaudRate);
     EXPECT_EQ(8, back.ByteSize);
     EXPECT_EQ(0, back.Parity);
@@ -390,19 +396,7 @@ TEST(OsSerialWin32, EchoPortKeepsWin32Semantics) {
     vos::OsHandle port = vos::SerialOpen(name);
     ASSERT_TRUE(vos::IsValidHandle(port)) << name;
 
-    vos::OsDcb dcb;
-    ASSERT_TRUE(vos::SerialGetState(port, &dcb));
-    dcb.BaudRate = 38400;
-    dcb.ByteSize = 8;
-    dcb.Parity = 0;
-    dcb.StopBits = 0;
-    dcb.fOutxCtsFlow = false;
-    dcb.fOutxDsrFlow = false;
-    dcb.fDtrControl = 1;
-    dcb.fRtsControl = 2;
-    EXPECT_TRUE(vos::SerialSetState(port, &dcb));
-    vos::OsDcb back;
-    ASSERT_TRUE(vos::SerialGetState(port, &back));
+    const vos::OsDcb back = SetLinkSettings(port);
     EXPECT_EQ(38400u, back.BaudRate);
     EXPECT_EQ(8, back.ByteSize);
 

@@ -4,10 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "Pc/Os/OsSettings.h"
+#include "Tests/Support/HostFiles.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -30,10 +30,7 @@ protected:
         fs::remove(m_path, ec);
         vos::SetSettingsPathOverride("");
     }
-    void Write(const std::string& text) {
-        std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    void Write(const std::string& text) { vtest::WriteText(m_path, text); }
     // The value of LOGLEVEL in [LOGSETTING] when the file holds `value`.
     uint32_t Value(const std::string& value, int32_t def = 77) {
         Write("[LOGSETTING]\r\nLOGLEVEL=" + value + "\r\n");

@@ -54,13 +54,18 @@ uint32_t SleepLong(void* arg) {
     return 0;
 }
 
-TEST(OsThread, RunsAndReportsItsExitCode) {
-    vos::OsHandle t = vos::ThreadCreate(ReturnArg, reinterpret_cast<void*>(uintptr_t{42}));
-    ASSERT_NE(nullptr, t);
+// Waits for the thread to end; its exit code.
+uint32_t ExitCodeAtEnd(vos::OsHandle t) {
     EXPECT_EQ(vos::kWaitObject0, vos::ThreadWait(t, 10000));
     uint32_t code = 0;
     EXPECT_TRUE(vos::ThreadGetExitCode(t, &code));
-    EXPECT_EQ(42u, code);
+    return code;
+}
+
+TEST(OsThread, RunsAndReportsItsExitCode) {
+    vos::OsHandle t = vos::ThreadCreate(ReturnArg, reinterpret_cast<void*>(uintptr_t{42}));
+    ASSERT_NE(nullptr, t);
+    EXPECT_EQ(42u, ExitCodeAtEnd(t));
     EXPECT_EQ(vos::kWaitObject0, vos::ThreadWait(t, 0));  // stays ended
     vos::ThreadClose(t);
     EXPECT_EQ(nullptr, vos::ThreadCreate(nullptr, nullptr));
@@ -82,9 +87,7 @@ TEST(OsThread, WaitTimesOutOnTheAcceleratedClockWhileItRuns) {
     EXPECT_NE(vos::ThreadCurrentId(), b.id.load());
 
     vos::EventSet(b.gate);
-    EXPECT_EQ(vos::kWaitObject0, vos::ThreadWait(t, 10000));
-    EXPECT_TRUE(vos::ThreadGetExitCode(t, &code));
-    EXPECT_EQ(7u, code);
+    EXPECT_EQ(7u, ExitCodeAtEnd(t));
     vos::ThreadClose(t);
 }
 
@@ -94,10 +97,7 @@ TEST(OsThread, TerminateStopsAThreadStuckInAnEventWait) {
     vos::OsHandle t = vos::ThreadCreate(WaitOnGate, &b);
     ASSERT_EQ(vos::kWaitObject0, vos::EventWait(b.entered, 10000));
     EXPECT_TRUE(vos::ThreadTerminate(t, 0xFFFFFFFFu));
-    EXPECT_EQ(vos::kWaitObject0, vos::ThreadWait(t, 10000));
-    uint32_t code = 0;
-    EXPECT_TRUE(vos::ThreadGetExitCode(t, &code));
-    EXPECT_EQ(0xFFFFFFFFu, code);
+    EXPECT_EQ(0xFFFFFFFFu, ExitCodeAtEnd(t));
 #if !defined(_WIN32)
     EXPECT_TRUE(b.unwound.load());  // cancellation unwinds the stack
 #endif
@@ -117,10 +117,7 @@ TEST(OsThread, TerminateStopsASleepingThread) {
     vos::OsHandle t = vos::ThreadCreate(SleepLong, &b);
     ASSERT_EQ(vos::kWaitObject0, vos::EventWait(b.entered, 10000));
     EXPECT_TRUE(vos::ThreadTerminate(t, 5));
-    EXPECT_EQ(vos::kWaitObject0, vos::ThreadWait(t, 10000));
-    uint32_t code = 0;
-    EXPECT_TRUE(vos::ThreadGetExitCode(t, &code));
-    EXPECT_EQ(5u, code);
+    EXPECT_EQ(5u, ExitCodeAtEnd(t));
     vos::ThreadClose(t);
 }
 

@@ -102,12 +102,13 @@ protected:
         }
     }
     // The PC's side of receiving: every frame ACKed until Single or Last.
-    Bytes ReceiveResponse(Bytes* types = nullptr) {
+    Bytes ReceiveResponse(Bytes* types = nullptr, std::vector<size_t>* sizes = nullptr) {
         Bytes joined;
         for (int guard = 0; guard < 4096; ++guard) {
             const Bytes f = Next();
             if (f.size() < 6) return joined;
             if (types) types->push_back(f[1]);
+            if (sizes) sizes->push_back(f.size());
             joined.insert(joined.end(), f.begin() + 4, f.end() - 2);
             wire.Send(kPcAck);
             if (f[1] == 0x00 || f[1] == 0x02) break;
@@ -296,17 +297,8 @@ TEST_F(SimDeviceWire, ResponsesAreCutIntoFramesOf511Bytes) {
         SendRequest(EchoRequest(input, static_cast<uint32_t>(input.size())));
         Bytes types;
         std::vector<size_t> sizes;
-        Bytes joined;
-        for (;;) {
-            const Bytes f = Next();
-            ASSERT_GE(f.size(), 6u);
-            types.push_back(f[1]);
-            sizes.push_back(f.size());
-            joined.insert(joined.end(), f.begin() + 4, f.end() - 2);
-            wire.Send(kPcAck);
-            if (f[1] == 0x00 || f[1] == 0x02) break;
-        }
-        EXPECT_EQ(c.types, types) << c.size;
+        const Bytes joined = ReceiveResponse(&types, &sizes);
+        ASSERT_EQ(c.types, types) << c.size;
         EXPECT_EQ(517u, sizes.front()) << c.size;
         if (c.size > 511) {
             EXPECT_EQ(7u, sizes.back()) << "a Last frame with one byte";

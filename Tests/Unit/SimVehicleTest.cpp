@@ -222,28 +222,30 @@ TEST_F(IsoTpTest, ReceiverDropsBrokenMessages) {
 
 // ---- the ECUs' services ---------------------------------------------------------------------
 
+// The ECU's answer to a request it must answer.
+Bytes Answer(sim::EcuServices& ecu, sim::VehicleData& data, const Bytes& request, bool functional) {
+    Bytes out;
+    EXPECT_TRUE(ecu.Handle(data, request, functional, &out)) << "no answer";
+    return out;
+}
+
 TEST(EcuServicesTest, ObdAnswers) {
     sim::VehicleData data;
     sim::EcuServices engine(sim::EcuRole::Engine);
     Bytes out;
-    ASSERT_TRUE(engine.Handle(data, {0x01, 0x00}, true, &out));
-    EXPECT_EQ(out, (Bytes{0x41, 0x00, 0x98, 0x1B, 0x80, 0x13}));
-    ASSERT_TRUE(engine.Handle(data, {0x01, 0x0C, 0x05, 0x0D}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x41, 0x0C, 0x0C, 0x30, 0x05, 128, 0x0D, 0}));
+    EXPECT_EQ(Answer(engine, data, {0x01, 0x00}, true), (Bytes{0x41, 0x00, 0x98, 0x1B, 0x80, 0x13}));
+    EXPECT_EQ(Answer(engine, data, {0x01, 0x0C, 0x05, 0x0D}, false),
+              (Bytes{0x41, 0x0C, 0x0C, 0x30, 0x05, 128, 0x0D, 0}));
     EXPECT_FALSE(engine.Handle(data, {0x01, 0x03}, false, &out));  // nothing supported asked
-    ASSERT_TRUE(engine.Handle(data, {0x03}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x43, 0x02, 0x03, 0x01, 0x04, 0x20}));
+    EXPECT_EQ(Answer(engine, data, {0x03}, false), (Bytes{0x43, 0x02, 0x03, 0x01, 0x04, 0x20}));
     ASSERT_TRUE(engine.Handle(data, {0x09, 0x02}, false, &out));
     EXPECT_EQ(out.size(), 20u);
     EXPECT_EQ(std::string(out.begin() + 3, out.end()), data.vin);
-    ASSERT_TRUE(engine.Handle(data, {0x04}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x44}));
-    ASSERT_TRUE(engine.Handle(data, {0x03}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x43, 0x00}));
+    EXPECT_EQ(Answer(engine, data, {0x04}, false), (Bytes{0x44}));
+    EXPECT_EQ(Answer(engine, data, {0x03}, false), (Bytes{0x43, 0x00}));
 
     sim::EcuServices transmission(sim::EcuRole::Transmission);
-    ASSERT_TRUE(transmission.Handle(data, {0x01, 0x00}, true, &out));
-    EXPECT_EQ(out, (Bytes{0x41, 0x00, 0x00, 0x08, 0x00, 0x00}));
+    EXPECT_EQ(Answer(transmission, data, {0x01, 0x00}, true), (Bytes{0x41, 0x00, 0x00, 0x08, 0x00, 0x00}));
     EXPECT_FALSE(transmission.Handle(data, {0x09, 0x02}, true, &out));
 }
 
@@ -251,22 +253,15 @@ TEST(EcuServicesTest, UdsAnswersAndNegativeResponses) {
     sim::VehicleData data;
     sim::EcuServices engine(sim::EcuRole::Engine);
     Bytes out;
-    ASSERT_TRUE(engine.Handle(data, {0x10, 0x03}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x50, 0x03, 0x00, 0x32, 0x01, 0xF4}));
-    ASSERT_TRUE(engine.Handle(data, {0x22, 0xF1, 0x86}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x62, 0xF1, 0x86, 0x03}));
+    EXPECT_EQ(Answer(engine, data, {0x10, 0x03}, false), (Bytes{0x50, 0x03, 0x00, 0x32, 0x01, 0xF4}));
+    EXPECT_EQ(Answer(engine, data, {0x22, 0xF1, 0x86}, false), (Bytes{0x62, 0xF1, 0x86, 0x03}));
     EXPECT_FALSE(engine.Handle(data, {0x3E, 0x80}, true, &out));  // suppressed
-    ASSERT_TRUE(engine.Handle(data, {0x3E, 0x00}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x7E, 0x00}));
-    ASSERT_TRUE(engine.Handle(data, {0x22, 0x12, 0x34}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x7F, 0x22, 0x31}));
+    EXPECT_EQ(Answer(engine, data, {0x3E, 0x00}, false), (Bytes{0x7E, 0x00}));
+    EXPECT_EQ(Answer(engine, data, {0x22, 0x12, 0x34}, false), (Bytes{0x7F, 0x22, 0x31}));
     EXPECT_FALSE(engine.Handle(data, {0x22, 0x12, 0x34}, true, &out));  // functional: silent
-    ASSERT_TRUE(engine.Handle(data, {0x22, 0xF1}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x7F, 0x22, 0x13}));
-    ASSERT_TRUE(engine.Handle(data, {0x10, 0x04}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x7F, 0x10, 0x12}));
-    ASSERT_TRUE(engine.Handle(data, {0x27, 0x01}, false, &out));
-    EXPECT_EQ(out, (Bytes{0x7F, 0x27, 0x11}));
+    EXPECT_EQ(Answer(engine, data, {0x22, 0xF1}, false), (Bytes{0x7F, 0x22, 0x13}));
+    EXPECT_EQ(Answer(engine, data, {0x10, 0x04}, false), (Bytes{0x7F, 0x10, 0x12}));
+    EXPECT_EQ(Answer(engine, data, {0x27, 0x01}, false), (Bytes{0x7F, 0x27, 0x11}));
     EXPECT_FALSE(engine.Handle(data, {0x27, 0x01}, true, &out));
     ASSERT_TRUE(engine.Handle(data, {0x11, 0x01}, false, &out));
     EXPECT_EQ(engine.Session(), 1);

@@ -11,6 +11,7 @@
 #include "Pc/Os/OsDebug.h"
 #include "Pc/Os/OsThread.h"
 #include "Tessra/CmdListStatus.h"
+#include "Tests/Support/DebugLines.h"
 #include "Tests/Support/ReportCapture.h"
 #include "Tests/Unit/DeviceServiceBytes.h"
 #include "vantro/vantro.h"
@@ -352,9 +353,7 @@ TEST(StatusExports, GetVimInfomationSpreadsTheMaskedValues) {
 }
 
 TEST(StatusExports, GetLastErrorReturnsTheBaseValueAndLogsTheCall) {
-    std::vector<std::string> lines;
-    vos::SetDebugOutputHook([&](const char* text) { lines.push_back(text); });
-    uint32_t oldMode = TheCallLog().SetMode(kCallLogDebugger);
+    vtest::DebugLines log(vtest::DebugLines::kCallLog, "KovGetLastError");
     char expected[2][80];
     {
         QueueDevice device;
@@ -372,12 +371,7 @@ TEST(StatusExports, GetLastErrorReturnsTheBaseValueAndLogsTheCall) {
         std::snprintf(expected[1], sizeof expected[1], "[0x%08X] KovGetLastError - return[0xE001] -\r\n",
                       vos::ThreadCurrentId());
     }
-    TheCallLog().SetMode(oldMode);
-    vos::SetDebugOutputHook(nullptr);
-    std::vector<std::string> logged;
-    for (const std::string& line : lines)
-        if (line.find("KovGetLastError") != std::string::npos) logged.push_back(line);
-    EXPECT_EQ(logged, (std::vector<std::string>{expected[0], expected[1]}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{expected[0], expected[1]}));
 }
 
 TEST(StatusExports, GetFileVersionSendsTheNameLengthAndCopiesThirteenValues) {

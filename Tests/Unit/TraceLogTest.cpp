@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <regex>
 #include <string>
@@ -24,30 +23,13 @@
 #include "Pc/Os/OsMemory.h"
 #include "Pc/Os/OsSettings.h"
 #include "Pc/Os/OsThread.h"
+#include "Tests/Support/DebugLines.h"
 #include "Tests/Support/LinkDouble.h"
 #include "Tests/Support/ReportCapture.h"
 
 namespace {
 
-// Collects what reaches the debugger output.
-class DebugCapture {
-public:
-    DebugCapture() {
-        vos::SetDebugOutputHook([this](const char* text) {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_lines.emplace_back(text ? text : "");
-        });
-    }
-    ~DebugCapture() { vos::SetDebugOutputHook(nullptr); }
-    std::vector<std::string> Lines() const {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_lines;
-    }
-
-private:
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
+using DebugCapture = vtest::DebugLines;
 
 class TraceLogTest : public ::testing::Test {
 protected:
@@ -160,15 +142,12 @@ TEST_F(TraceLogTest, OverlongTextIsCutToFitTheLine) {
 
 class LifecycleTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_oldMode = TheCallLog().SetMode(kCallLogDebugger); }
-    void TearDown() override { TheCallLog().SetMode(m_oldMode); }
     std::string Line(const char* what) {
         char line[80];
         std::snprintf(line, sizeof line, "[0x%08X] DllMain %s\r\n", vos::ThreadCurrentId(), what);
         return line;
     }
-    DebugCapture debug;
-    uint32_t m_oldMode = 0;
+    DebugCapture debug{DebugCapture::kCallLog};
 };
 
 TEST_F(LifecycleTest, DetachReleasesEveryObjectAndAttachStartsEmpty) {

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,8 @@
 #include "Pc/Os/OsEvent.h"
 #include "Pc/Os/OsMemory.h"
 #include "Pc/Os/OsSettings.h"
+#include "Tests/Support/DebugLines.h"
+#include "Tests/Support/LinkDouble.h"
 #include "Tests/Support/ReportCapture.h"
 #include "Tests/Unit/ScriptedUsbBus.h"
 
@@ -48,16 +49,6 @@ const Bytes kDeviceAck = {0x02, 0x03, 0x02, 0x00, 0x06, 0x02, 0x0D, 0x03};
 const Bytes kResponseFrame = {0x02, 0x00, 0x06, 0x00, 0x3B, 0x06, 0x00, 0x00, 0x00, 0x00, 0x47, 0x03};
 const Bytes kPcAckEnding = {0x02, 0x03, 0x02, 0x00, 0x06, 0x03, 0x0E, 0x03};
 const Bytes kPcPoll = {0x02, 0x7F, 0x00, 0x00, 0x7F, 0x03};
-
-Bytes Frame(uint8_t type, const Bytes& payload) {
-    Bytes f = {0x02, type, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    uint32_t sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum += f[i];
-    f.push_back(static_cast<uint8_t>(sum));
-    f.push_back(0x03);
-    return f;
-}
 
 class UsbIfTest : public ::testing::Test {
 protected:
@@ -99,6 +90,15 @@ protected:
         }
     }
 
+    // The link's Send: the request frame goes out, the device acknowledges it.
+    void SendAcknowledged() {
+        auto send = std::async(std::launch::async, [this] { return link->Send(); });
+        EXPECT_EQ(NextFrame(), kRequestFrame);
+        bus.SendTransfer(1, kDeviceAck);
+        ASSERT_EQ(send.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_EQ(send.get(), 0u);
+    }
+
     // Request 3B sent and acknowledged: the message layer waits for the
     // response.
     void SendAcknowledgedRequest() {
@@ -106,11 +106,7 @@ protected:
         bus.SetPresent(1, 0x1D50, 13);
         OpenLink();
         ASSERT_NE(link->GetDeviceHandle(), kNone);
-        auto send = std::async(std::launch::async, [this] { return link->Send(); });
-        EXPECT_EQ(NextFrame(), kRequestFrame);
-        bus.SendTransfer(1, kDeviceAck);
-        ASSERT_EQ(send.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-        EXPECT_EQ(send.get(), 0u);
+        SendAcknowledged();
         EXPECT_EQ(message.GetExchangeError(), 0u);
         EXPECT_EQ(message.GetState(), kStateWaiting);
     }
@@ -182,10 +178,7 @@ TEST_F(UsbIfTest, SendReopensALinkThatHadNoDevice) {
     ASSERT_EQ(link->GetDeviceHandle(), kNone);
     ASSERT_EQ(message.SendRequest(request, 1, nullptr), 0u);
     bus.SetPresent(1, 0x1D50, 13);
-    auto send = std::async(std::launch::async, [this] { return link->Send(); });
-    EXPECT_EQ(NextFrame(), kRequestFrame);
-    bus.SendTransfer(1, kDeviceAck);
-    EXPECT_EQ(send.get(), 0u);
+    SendAcknowledged();
     EXPECT_NE(link->GetDeviceHandle(), kNone);
 }
 
@@ -251,7 +244,7 @@ TEST_F(UsbIfTest, ATimeOutInMidFrameKeepsTheBytesAlreadyReceived) {
     SendAcknowledgedRequest();
     Bytes payload = {0x3B, 0x06};
     for (int i = 0; i < 92; ++i) payload.push_back(static_cast<uint8_t>(i));
-    Bytes frame = Frame(0x00, payload);  // 100 bytes
+    Bytes frame = vtest::MakeFrame(0x00, payload);  // 100 bytes
     bus.Forget();
     bus.SendIn(1, Bytes(frame.begin(), frame.begin() + 64), false);  // a full packet, then silence
     Bus::Message halt;
@@ -399,20 +392,12 @@ TEST(UsbIfCallbacks, AttachAppendsRecordsAndDetachRemovesThem) {
 // ---------------------------------------------------------------------------
 // Trace texts
 
-class TraceCapture {
+class TraceCapture : public vtest::DebugLines {
 public:
-    TraceCapture() {
-        vos::SetDebugOutputHook([this](const char* text) {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_lines.emplace_back(text);
-        });
-    }
-    ~TraceCapture() { vos::SetDebugOutputHook(nullptr); }
     // The lines' texts (the part after the time and thread prefix).
     std::vector<std::string> Texts() {
-        std::lock_guard<std::mutex> lock(m_lock);
         std::vector<std::string> out;
-        for (const std::string& l : m_lines) {
+        for (const std::string& l : Lines()) {
             std::string t = l.size() > 23 ? l.substr(23) : l;
             while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
             out.push_back(t);
@@ -424,10 +409,6 @@ public:
             if (t.compare(0, prefix.size(), prefix) == 0) return true;
         return false;
     }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_lines;
 };
 
 TEST_F(UsbIfTest, TraceTextsOfAFailedAndASuccessfulOpening) {
@@ -464,10 +445,7 @@ TEST_F(UsbIfTest, TraceTextsOfAFailedAndASuccessfulOpening) {
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i].compare(0, expected[i].size(), expected[i]), 0) << texts[i];
 
     bus.SetPresent(1, 0x1D50, 13);
-    auto send = std::async(std::launch::async, [this] { return link->Send(); });
-    EXPECT_EQ(NextFrame(), kRequestFrame);
-    bus.SendTransfer(1, kDeviceAck);
-    EXPECT_EQ(send.get(), 0u);
+    SendAcknowledged();
     EXPECT_TRUE(trace.Has("DeviceAttach-In( 0x"));
     EXPECT_TRUE(trace.Has("DeviceAttach-Out( TRUE )"));
     EXPECT_TRUE(trace.Has("DrvCtx.deviceContextList->hDevice:0x"));

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <future>
 #include <mutex>
 #include <string>
@@ -19,6 +18,7 @@
 #include "Sim/Core/FaultPlan.h"
 #include "Sim/Core/SimDevice.h"
 #include "Sim/Transport/UsbBusServer.h"
+#include "Tests/Support/InProcessLink.h"
 #include "Tests/Unit/ScriptedUsbBus.h"
 
 namespace {
@@ -96,16 +96,7 @@ public:
     DWORD status = 0;
 };
 
-void SetEnv(const char* name, const char* value) {
-#if defined(_WIN32)
-    _putenv_s(name, value ? value : "");
-#else
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-#endif
-}
+using vtest::SetEnv;
 
 // Every test runs against a bus of its own, reached through the backend
 // factory; the clock rate is restored at the end.
@@ -121,8 +112,8 @@ protected:
         vos::OsSetClockRate(1);
     }
 
-    // A driver with the device 0x1D50/13 present and attached.
-    WDU_DEVICE_HANDLE Attached(Recorder& rec, std::unique_ptr<Driver>& driver) {
+    // A driver (rec, driver) with the device 0x1D50/13 present and attached.
+    WDU_DEVICE_HANDLE Attached() {
         bus.SetPresent(1, 0x1D50, 13);
         driver.reset(new Driver(rec, 0x1D50, 13));
         EXPECT_EQ(driver->status, WD_STATUS_SUCCESS);
@@ -131,14 +122,24 @@ protected:
     }
 
     Bus bus;
+    Recorder rec;
+    std::unique_ptr<Driver> driver;
 };
+
+// A bulk read into a buffer of `size`: the status and the bytes that came.
+std::pair<DWORD, Bytes> ReadBulk(WDU_DEVICE_HANDLE h, DWORD size, DWORD timeout = 2000) {
+    Bytes buffer(size);
+    DWORD count = 0;
+    DWORD status = WDU_TransferBulk(h, 0x82, TRUE, 0, buffer.data(), size, &count, timeout);
+    buffer.resize(count);
+    return {status, buffer};
+}
 
 // ---------------------------------------------------------------------------
 // Attach and detach
 
 TEST_F(WdUtilsTest, DevicePresentBeforeInitAttachesOnTheLibrarysThread) {
     bus.SetPresent(1, 0x1D50, 13);
-    Recorder rec;
     Driver driver(rec, 0x1D50, 13);
     ASSERT_EQ(driver.status, WD_STATUS_SUCCESS);
     ASSERT_TRUE(rec.WaitAttaches(1));
@@ -153,7 +154,6 @@ TEST_F(WdUtilsTest, DevicePresentBeforeInitAttachesOnTheLibrarysThread) {
 }
 
 TEST_F(WdUtilsTest, InitReturnsAtOnceAndADeviceArrivingLaterAttaches) {
-    Recorder rec;
     Driver driver(rec, 0x1D50, 13);
     ASSERT_EQ(driver.status, WD_STATUS_SUCCESS);
     ASSERT_TRUE(bus.WaitHosts(1));
@@ -164,7 +164,6 @@ TEST_F(WdUtilsTest, InitReturnsAtOnceAndADeviceArrivingLaterAttaches) {
 }
 
 TEST_F(WdUtilsTest, OnlyDevicesOfTheMatchTableAttach) {
-    Recorder rec;
     Driver driver(rec, 0x1D50, 13);
     ASSERT_TRUE(bus.WaitHosts(1));
     bus.Attach(1, 0x1D50, 14);   // other product
@@ -185,7 +184,6 @@ TEST_F(WdUtilsTest, OnlyDevicesOfTheMatchTableAttach) {
 }
 
 TEST_F(WdUtilsTest, DetachComesOnlyForAcceptedDevicesAndEndsTheHandle) {
-    Recorder rec;
     rec.answers = {false, true};
     Driver driver(rec, 0, 0, WD_ACKNOWLEDGE);
     ASSERT_TRUE(bus.WaitHosts(1));
@@ -212,19 +210,15 @@ TEST_F(WdUtilsTest, DetachComesOnlyForAcceptedDevicesAndEndsTheHandle) {
 }
 
 TEST_F(WdUtilsTest, WithoutAcknowledgeEveryAttachedDeviceIsTaken) {
-    Recorder rec;
     rec.answers = {false};
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     bus.Detach(1);
     ASSERT_TRUE(rec.WaitDetaches(1));
     EXPECT_EQ(rec.detaches[0], h);
 }
 
 TEST_F(WdUtilsTest, UninitFreesDevicesWithoutDetachAndFailsAReadInProgress) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     auto read = std::async(std::launch::async, [h] {
         uint8_t buffer[64];
         DWORD count = 0;
@@ -244,7 +238,6 @@ TEST_F(WdUtilsTest, UninitFreesDevicesWithoutDetachAndFailsAReadInProgress) {
 }
 
 TEST_F(WdUtilsTest, ALostBusConnectionDetachesAndTheDeviceReturnsWithANewHandle) {
-    Recorder rec;
     Driver driver(rec, 0x1D50, 13);
     ASSERT_TRUE(bus.WaitHosts(1));
     bus.Attach(5, 0x1D50, 13);
@@ -257,7 +250,6 @@ TEST_F(WdUtilsTest, ALostBusConnectionDetachesAndTheDeviceReturnsWithANewHandle)
 }
 
 TEST_F(WdUtilsTest, InitChecksItsArguments) {
-    Recorder rec;
     WDU_MATCH_TABLE match = {0x1D50, 13, 0, 0, 0, 0, 0};
     WDU_EVENT_TABLE events = {&Recorder::OnAttach, &Recorder::OnDetach, nullptr, &rec};
     WDU_DRIVER_HANDLE h = nullptr;
@@ -271,35 +263,20 @@ TEST_F(WdUtilsTest, InitChecksItsArguments) {
 // Bulk transfers
 
 TEST_F(WdUtilsTest, BulkInCollectsPacketsUntilAShortPacket) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     Bytes data(138);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
     bus.SendIn(1, Bytes(data.begin(), data.begin() + 64), false);
     bus.SendIn(1, Bytes(data.begin() + 64, data.begin() + 128), false);
     bus.SendIn(1, Bytes(data.begin() + 128, data.end()), true);
     bus.SendIn(1, {0xAA, 0xBB}, true);  // the next transfer
-
-    uint8_t buffer[517] = {};
-    DWORD count = 0;
-    ASSERT_EQ(WDU_TransferBulk(h, 0x82, TRUE, 0, buffer, sizeof buffer, &count, 2000), WD_STATUS_SUCCESS);
-    ASSERT_EQ(count, 138u);
-    EXPECT_EQ(Bytes(buffer, buffer + 138), data);
-    ASSERT_EQ(WDU_TransferBulk(h, 0x82, TRUE, 0, buffer, sizeof buffer, &count, 2000), WD_STATUS_SUCCESS);
-    EXPECT_EQ(Bytes(buffer, buffer + count), (Bytes{0xAA, 0xBB}));
+    EXPECT_EQ(ReadBulk(h, 517), std::make_pair(DWORD(WD_STATUS_SUCCESS), data));
+    EXPECT_EQ(ReadBulk(h, 517), std::make_pair(DWORD(WD_STATUS_SUCCESS), Bytes{0xAA, 0xBB}));
 }
 
 TEST_F(WdUtilsTest, BulkInAsksTheBusForTheRoomLeftAndEndsWhenTheBufferIsFull) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
-    auto read = std::async(std::launch::async, [h] {
-        uint8_t buffer[100];
-        DWORD count = 0;
-        DWORD status = WDU_TransferBulk(h, 0x82, TRUE, 0, buffer, sizeof buffer, &count, 2000);
-        return std::make_pair(status, Bytes(buffer, buffer + count));
-    });
+    WDU_DEVICE_HANDLE h = Attached();
+    auto read = std::async(std::launch::async, [h] { return ReadBulk(h, 100); });
     Bus::Message request;
     ASSERT_TRUE(bus.Next(Bus::kInRequest, &request));
     EXPECT_EQ(request.endpoint, 0x82);
@@ -312,31 +289,23 @@ TEST_F(WdUtilsTest, BulkInAsksTheBusForTheRoomLeftAndEndsWhenTheBufferIsFull) {
     EXPECT_EQ(result.second[63], 1);
     EXPECT_EQ(result.second[64], 2);
     // The rest of the second packet is the start of the next read.
-    uint8_t buffer[64];
-    DWORD count = 0;
     bus.SendIn(1, {3}, true);
-    ASSERT_EQ(WDU_TransferBulk(h, 0x82, TRUE, 0, buffer, sizeof buffer, &count, 2000), WD_STATUS_SUCCESS);
-    ASSERT_EQ(count, 29u);
-    EXPECT_EQ(buffer[27], 2);
-    EXPECT_EQ(buffer[28], 3);
+    result = ReadBulk(h, 64);
+    ASSERT_EQ(result.first, WD_STATUS_SUCCESS);
+    ASSERT_EQ(result.second.size(), 29u);
+    EXPECT_EQ(result.second[27], 2);
+    EXPECT_EQ(result.second[28], 3);
 }
 
 TEST_F(WdUtilsTest, AZeroLengthPacketEndsATransferOfWholePackets) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     bus.SendTransfer(1, Bytes(128, 9));  // 64 + 64 + zero-length packet
-    uint8_t buffer[517];
-    DWORD count = 0;
-    ASSERT_EQ(WDU_TransferBulk(h, 0x82, TRUE, 0, buffer, sizeof buffer, &count, 2000), WD_STATUS_SUCCESS);
-    EXPECT_EQ(count, 128u);
+    EXPECT_EQ(ReadBulk(h, 517), std::make_pair(DWORD(WD_STATUS_SUCCESS), Bytes(128, 9)));
 }
 
 TEST_F(WdUtilsTest, ATimedOutReadReportsWhatArrivedAndCancelsItsRequest) {
     vos::OsSetClockRate(5);  // the packet has 400 ms of real time to arrive
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     bus.SendIn(1, Bytes(64, 0x5A), false);  // a full packet, and then nothing
     uint8_t buffer[517];
     DWORD count = 0;
@@ -355,9 +324,7 @@ TEST_F(WdUtilsTest, ATimedOutReadReportsWhatArrivedAndCancelsItsRequest) {
 }
 
 TEST_F(WdUtilsTest, HaltCancelsTheTransferInProgress) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     auto read = std::async(std::launch::async, [h] {
         uint8_t buffer[517];
         DWORD count = 0;
@@ -390,9 +357,7 @@ TEST_F(WdUtilsTest, HaltCancelsTheTransferInProgress) {
 }
 
 TEST_F(WdUtilsTest, BulkOutCarriesTheBytesAndTimesOutWhenTheDeviceDoesNotTakeThem) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     uint8_t frame[7] = {0x02, 0x00, 0x01, 0x00, 0x3B, 0x3C, 0x03};
     DWORD count = 0;
     ASSERT_EQ(WDU_TransferBulk(h, 1, FALSE, 0, frame, sizeof frame, &count, 2000), WD_STATUS_SUCCESS);
@@ -409,9 +374,7 @@ TEST_F(WdUtilsTest, BulkOutCarriesTheBytesAndTimesOutWhenTheDeviceDoesNotTakeThe
 }
 
 TEST_F(WdUtilsTest, TransfersCheckPipeDirectionAndHandle) {
-    Recorder rec;
-    std::unique_ptr<Driver> driver;
-    WDU_DEVICE_HANDLE h = Attached(rec, driver);
+    WDU_DEVICE_HANDLE h = Attached();
     uint8_t b[4];
     DWORD count = 0;
     EXPECT_EQ(WDU_TransferBulk(h, 2, FALSE, 0, b, 1, &count, 10), WD_INVALID_PIPE_NUMBER);
@@ -506,11 +469,9 @@ protected:
         return status == WD_STATUS_SUCCESS && count != bytes.size() ? WD_OPERATION_FAILED : status;
     }
     static Bytes Read(WDU_DEVICE_HANDLE h, DWORD size, DWORD* status, DWORD timeout = 2000) {
-        Bytes buffer(size);
-        DWORD count = 0;
-        *status = WDU_TransferBulk(h, 0x82, TRUE, 0, buffer.data(), size, &count, timeout);
-        buffer.resize(count);
-        return buffer;
+        auto result = ReadBulk(h, size, timeout);
+        *status = result.first;
+        return result.second;
     }
 
     sim::SimDevice device;
