@@ -25,6 +25,7 @@
 
 #include "Pc/FrameCtrl/CommIf.h"
 #include "Pc/Message/Message.h"
+#include "Tests/Support/Bytes.h"
 
 namespace {
 
@@ -61,17 +62,6 @@ private:
     size_t m_pos = 0;
 };
 
-std::vector<uint8_t> WellFormed(uint8_t type, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> f = {kFrameStart, type, static_cast<uint8_t>(payload.size()),
-                              static_cast<uint8_t>(payload.size() >> 8)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(kFrameEnd);
-    return f;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -97,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             delete[] copy;
         } else if (op < 0x80) {
             const uint8_t type = in.U8();
-            const std::vector<uint8_t> frame = WellFormed(type, in.Bytes(in.U16() % 512));
+            const std::vector<uint8_t> frame = vtest::MakeFrame(type, in.Bytes(in.U16() % 512));
             uint8_t* copy = new uint8_t[frame.size()];
             std::memcpy(copy, frame.data(), frame.size());
             message.OnFrameReceived(copy, static_cast<uint32_t>(frame.size()));

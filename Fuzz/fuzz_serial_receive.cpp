@@ -51,6 +51,7 @@
 #include "Pc/Os/OsEvent.h"
 #include "Pc/Os/OsSerial.h"
 #include "Pc/Os/OsSettings.h"
+#include "Tests/Support/Bytes.h"
 
 namespace {
 
@@ -186,16 +187,6 @@ void WriteLine(const Bytes& bytes) {
     }
 }
 
-Bytes Frame(uint8_t type, const Bytes& payload) {
-    Bytes f = {kFrameStart, type, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(kFrameEnd);
-    return f;
-}
-
 // Hands the message layer a frame as the receive thread would (nothing is on
 // the line yet, so the thread does not deliver at the same time).
 void Deliver(CMessage& message, const Bytes& frame) {
@@ -223,15 +214,15 @@ void Prepare(CMessage& message, CCommIf& link, uint32_t mode, const Bytes& reque
     vos::EventSet(link.GetSendRequestEvent());  // the transmit thread writes the first frame
     if (mode == 1) return;  // Sending
     // Each fragment acknowledged until the request is complete.
-    const Bytes ack = Frame(kFrameReply, {0x06, 0x02});
+    const Bytes ack = vtest::MakeFrame(kFrameReply, {0x06, 0x02});
     for (size_t i = 0; i <= request.size() / kMaxPayload + 1 && message.GetState() == kStateSending; ++i)
         Deliver(message, ack);
     if (mode == 2) return;  // Waiting
     if (mode == 3) {
-        Deliver(message, Frame(kFrameFirst, {0x01, 0x06, 0x00}));  // Receiving
+        Deliver(message, vtest::MakeFrame(kFrameFirst, {0x01, 0x06, 0x00}));  // Receiving
         return;
     }
-    Deliver(message, Frame(kFrameSingle, {0x01, 0x06, 0x01, 0x00, 0x00, 0x00}));
+    Deliver(message, vtest::MakeFrame(kFrameSingle, {0x01, 0x06, 0x01, 0x00, 0x00, 0x00}));
     // The ACK of the Single frame is written, then the response is there.
     Eventually([&] { return message.GetState() == kStateReceived; });
 }

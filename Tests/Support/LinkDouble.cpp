@@ -50,21 +50,6 @@ size_t CodeLength(const Bytes& m) {
 
 // ---- frames ---------------------------------------------------------------
 
-Bytes MakeFrame(uint8_t type, const Bytes& payload) {
-    Bytes f;
-    f.reserve(payload.size() + 6);
-    f.push_back(0x02);
-    f.push_back(type);
-    f.push_back(static_cast<uint8_t>(payload.size() & 0xFF));
-    f.push_back(static_cast<uint8_t>(payload.size() >> 8));
-    f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t sum = 0;
-    for (size_t i = 1; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(0x03);
-    return f;
-}
-
 Bytes MakeAck(uint8_t state) { return MakeFrame(kReply, {0x06, state}); }
 
 Bytes MakeNak(uint32_t code) {

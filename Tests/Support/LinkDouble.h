@@ -35,7 +35,6 @@ namespace vtest {
 
 
 // Frames as the device writes them.
-Bytes MakeFrame(uint8_t type, const Bytes& payload);
 Bytes MakeAck(uint8_t state);
 Bytes MakeNak(uint32_t code);
 Bytes MakePollAnswer(uint8_t state);
